@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Developer entry point: ./dev.sh deps | build [preset] | test [preset] | run [args...]
+set -euo pipefail
+cd "$(dirname "$0")"
+
+# Every Debian package the project needs to build, test and run.
+DEPS=(
+    cmake ninja-build g++ pkg-config clang-format
+    libgtest-dev libgmock-dev libbenchmark-dev
+    qt6-base-dev libelf-dev libudev-dev zlib1g-dev libcli11-dev
+    xvfb xauth
+)
+
+deps() {
+    local missing=()
+    for p in "${DEPS[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {
+    local preset="${1:-default}"
+    [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset"
+    cmake --build --preset "$preset"
+}
+
+run_tests() {
+    local preset="${1:-default}"
+    deps
+    build "$preset"
+    ctest --preset "$preset" -j "$(nproc)"
+}
+
+cmd="${1:-}"
+shift || true
+case "$cmd" in
+    deps) deps ;;
+    build) deps; build "$@" ;;
+    test) run_tests "$@" ;;
+    run) deps; build; exec ./build/default/app/kestrel "$@" ;;
+    *) echo "usage: $0 deps | build [preset] | test [preset] | run [args...]" >&2; exit 2 ;;
+esac

@@ -1,0 +1,46 @@
+#include "platform/message_box/message_box.h"
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+namespace kestrel::platform {
+// Process-wide state sits behind an accessor with external linkage: programs export their
+// symbols, so every module of the process resolves the accessor to one instance.
+namespace detail {
+
+struct BoxState {
+    std::mutex lock;
+    std::shared_ptr<const MessageBoxHandler> handler;
+};
+
+BoxState& MessageBoxStateInstance() {
+    static BoxState state;
+    return state;
+}
+
+} // namespace detail
+
+void ShowMessageBox(const std::string& text, const std::string& caption) {
+    std::shared_ptr<const MessageBoxHandler> handler;
+    {
+        std::lock_guard guard(detail::MessageBoxStateInstance().lock);
+        handler = detail::MessageBoxStateInstance().handler;
+    }
+    // The handler runs outside the lock: it may block until the operator confirms.
+    if (handler && *handler) {
+        (*handler)(text, caption);
+        return;
+    }
+    std::fprintf(stderr, "%s%s", text.c_str(), (!text.empty() && text.back() == '\n') ? "" : "\n");
+}
+
+MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
+    auto next = handler ? std::make_shared<const MessageBoxHandler>(std::move(handler)) : nullptr;
+    std::lock_guard guard(detail::MessageBoxStateInstance().lock);
+    auto previous = std::exchange(detail::MessageBoxStateInstance().handler, std::move(next));
+    return previous ? *previous : MessageBoxHandler{};
+}
+
+} // namespace kestrel::platform

@@ -1,0 +1,30 @@
+#include "platform/module_dir/module_dir.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+namespace kestrel::platform {
+
+std::string ModuleDirectory() {
+    if (const char* home = std::getenv("KESTREL_HOME"); home != nullptr && *home != '\0') {
+        std::string dir = home;
+        if (dir.back() != '\\' && dir.back() != '/') {
+            dir.push_back('\\');
+        }
+        return dir;
+    }
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir = path;
+    dir.erase(dir.find_last_of('\\') + 1);
+    return dir;
+}
+
+std::string ModuleFilePath(std::string_view fileName) {
+    std::string path = ModuleDirectory();
+    path.append(fileName);
+    return path;
+}
+
+} // namespace kestrel::platform

@@ -1,0 +1,56 @@
+#pragma once
+// A fresh, empty module directory for one test: KESTREL_HOME points at a new temporary folder
+// for the test's duration, so the INI files and other files beside the program are the test's.
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+namespace kestrel::test {
+
+class TempHome {
+public:
+    TempHome() {
+        std::random_device rd;
+        dir_ = std::filesystem::temp_directory_path() /
+               ("kestrel-test-" + std::to_string(rd()) + std::to_string(rd()));
+        std::filesystem::create_directories(dir_);
+        if (const char* old = std::getenv("KESTREL_HOME")) {
+            previous_ = old;
+            hadPrevious_ = true;
+        }
+        setenv("KESTREL_HOME", dir_.c_str(), 1);
+    }
+    ~TempHome() {
+        if (hadPrevious_) {
+            setenv("KESTREL_HOME", previous_.c_str(), 1);
+        } else {
+            unsetenv("KESTREL_HOME");
+        }
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    TempHome(const TempHome&) = delete;
+    TempHome& operator=(const TempHome&) = delete;
+
+    const std::filesystem::path& Dir() const { return dir_; }
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+    void WriteFile(const std::string& name, const std::string& bytes) const {
+        std::ofstream out(dir_ / name, std::ios::binary | std::ios::trunc);
+        out << bytes;
+    }
+    std::string ReadFile(const std::string& name) const {
+        std::ifstream in(dir_ / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    std::filesystem::path dir_;
+    std::string previous_;
+    bool hadPrevious_ = false;
+};
+
+} // namespace kestrel::test
