@@ -9,6 +9,7 @@ DEPS=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev libelf-dev libudev-dev zlib1g-dev libcli11-dev
     xvfb xauth
+    genromfs zstd binutils
 )
 
 deps() {
