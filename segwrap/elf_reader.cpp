@@ -1,0 +1,252 @@
+#include "segwrap/elf_reader.h"
+
+#include "segwrap/file_bytes.h"
+
+#include <cstring>
+#include <gelf.h>
+#include <libelf.h>
+
+namespace kestrel::segwrap {
+namespace {
+
+// True when [offset, offset + length) lies inside a file of fileSize bytes.
+bool InFile(std::uint64_t offset, std::uint64_t length, std::uint64_t fileSize) {
+    return offset <= fileSize && length <= fileSize - offset;
+}
+
+std::string StringAt(Elf* elf, std::size_t tableIndex, std::size_t offset) {
+    const char* text = elf_strptr(elf, tableIndex, offset);
+    return text != nullptr ? std::string(text) : std::string();
+}
+
+} // namespace
+
+void ElfReader::ElfCloser::operator()(Elf* elf) const {
+    elf_end(elf);
+}
+
+std::optional<ElfReader> ElfReader::Create() {
+    if (elf_version(EV_CURRENT) == EV_NONE) {
+        return std::nullopt;
+    }
+    return ElfReader();
+}
+
+ElfReader::ElfReader(ElfReader&&) noexcept = default;
+ElfReader& ElfReader::operator=(ElfReader&&) noexcept = default;
+ElfReader::~ElfReader() = default;
+
+void ElfReader::Clear() {
+    elf_.reset();
+    bytes_.clear();
+    header_ = {};
+    segments_.clear();
+    sections_.clear();
+}
+
+bool ElfReader::LoadFile(const char* path) {
+    Clear();
+    if (path == nullptr) {
+        return false;
+    }
+    auto bytes = ReadWholeFile(path);
+    if (!bytes) {
+        return false;
+    }
+    return LoadBytes(std::move(*bytes));
+}
+
+bool ElfReader::LoadBytes(std::vector<unsigned char> bytes) {
+    Clear();
+    bytes_ = std::move(bytes);
+    // The library reads the image in place; an empty vector still needs a valid pointer.
+    static char empty[1];
+    char* image = bytes_.empty() ? empty : reinterpret_cast<char*>(bytes_.data());
+    elf_.reset(elf_memory(image, bytes_.size()));
+    if (!elf_ || !Index()) {
+        Clear();
+        return false;
+    }
+    return true;
+}
+
+// Reads and checks the header and both header tables. Counts are trusted only after the table
+// they describe has been found to lie inside the file, so no allocation follows a raw field.
+bool ElfReader::Index() {
+    Elf* elf = elf_.get();
+    const std::uint64_t fileSize = bytes_.size();
+    if (elf_kind(elf) != ELF_K_ELF) {
+        return false;
+    }
+    GElf_Ehdr ehdr;
+    if (gelf_getehdr(elf, &ehdr) == nullptr) {
+        return false;
+    }
+    const int elfClass = gelf_getclass(elf);
+    if (elfClass != ELFCLASS32 && elfClass != ELFCLASS64) {
+        return false;
+    }
+    const bool is64 = elfClass == ELFCLASS64;
+    header_.elfClass = ehdr.e_ident[EI_CLASS];
+    header_.encoding = ehdr.e_ident[EI_DATA];
+    header_.elfVersion = ehdr.e_ident[EI_VERSION];
+    header_.type = ehdr.e_type;
+    header_.machine = ehdr.e_machine;
+    header_.version = ehdr.e_version;
+    header_.entry = ehdr.e_entry;
+    header_.flags = ehdr.e_flags;
+
+    std::size_t phnum = 0;
+    if (elf_getphdrnum(elf, &phnum) != 0) {
+        return false;
+    }
+    if (phnum > 0) {
+        const std::uint64_t entrySize = is64 ? sizeof(Elf64_Phdr) : sizeof(Elf32_Phdr);
+        if (ehdr.e_phentsize != entrySize || !InFile(ehdr.e_phoff, 0, fileSize) ||
+            phnum > (fileSize - ehdr.e_phoff) / entrySize) {
+            return false;
+        }
+    }
+    segments_.reserve(phnum);
+    for (std::size_t i = 0; i < phnum; ++i) {
+        GElf_Phdr phdr;
+        if (gelf_getphdr(elf, static_cast<int>(i), &phdr) == nullptr) {
+            return false;
+        }
+        ElfSegment segment;
+        segment.type = phdr.p_type;
+        segment.virtAddr = phdr.p_vaddr;
+        segment.physAddr = phdr.p_paddr;
+        segment.fileSize = phdr.p_filesz;
+        segment.memSize = phdr.p_memsz;
+        segment.flags = phdr.p_flags;
+        segment.align = phdr.p_align;
+        // An unused entry's other fields mean nothing; every other segment's bytes must exist.
+        if (phdr.p_type != PT_NULL) {
+            if (!InFile(phdr.p_offset, phdr.p_filesz, fileSize)) {
+                return false;
+            }
+            segment.data = std::span<const unsigned char>(bytes_.data() + phdr.p_offset,
+                                                          static_cast<std::size_t>(phdr.p_filesz));
+        }
+        segments_.push_back(segment);
+    }
+
+    std::size_t shnum = 0;
+    std::size_t shstrndx = 0;
+    if (elf_getshdrnum(elf, &shnum) != 0) {
+        return false;
+    }
+    const std::uint64_t shEntrySize = is64 ? sizeof(Elf64_Shdr) : sizeof(Elf32_Shdr);
+    // The library quietly drops a section-header table that does not fit; a file whose header
+    // names one (a count, or an offset for the extended count of section 0) must hold it.
+    if (ehdr.e_shnum != 0 && shnum != ehdr.e_shnum) {
+        return false;
+    }
+    if (ehdr.e_shnum == 0 && ehdr.e_shoff != 0 &&
+        (ehdr.e_shentsize != shEntrySize || !InFile(ehdr.e_shoff, shEntrySize, fileSize))) {
+        return false;
+    }
+    if (shnum > 0) {
+        const std::uint64_t entrySize = shEntrySize;
+        if (ehdr.e_shentsize != entrySize || !InFile(ehdr.e_shoff, 0, fileSize) ||
+            shnum > (fileSize - ehdr.e_shoff) / entrySize) {
+            return false;
+        }
+        if (elf_getshdrstrndx(elf, &shstrndx) != 0 || shstrndx >= shnum) {
+            return false;
+        }
+    }
+    sections_.reserve(shnum);
+    for (std::size_t i = 0; i < shnum; ++i) {
+        GElf_Shdr shdr;
+        Elf_Scn* scn = elf_getscn(elf, i);
+        if (scn == nullptr || gelf_getshdr(scn, &shdr) == nullptr) {
+            return false;
+        }
+        if (shdr.sh_type != SHT_NULL && shdr.sh_type != SHT_NOBITS &&
+            !InFile(shdr.sh_offset, shdr.sh_size, fileSize)) {
+            return false;
+        }
+        ElfSection section;
+        section.name = shstrndx != 0 ? StringAt(elf, shstrndx, shdr.sh_name) : std::string();
+        section.type = shdr.sh_type;
+        section.flags = shdr.sh_flags;
+        section.addr = shdr.sh_addr;
+        section.size = shdr.sh_size;
+        section.entrySize = shdr.sh_entsize;
+        section.link = shdr.sh_link;
+        section.info = shdr.sh_info;
+        section.align = shdr.sh_addralign;
+        sections_.push_back(std::move(section));
+    }
+    return true;
+}
+
+std::vector<ElfSymbol> ElfReader::Symbols(std::size_t sectionIndex) const {
+    std::vector<ElfSymbol> symbols;
+    if (!elf_ || sectionIndex >= sections_.size()) {
+        return symbols;
+    }
+    const ElfSection& section = sections_[sectionIndex];
+    if (section.entrySize == 0 || section.type == SHT_NOBITS) {
+        return symbols;
+    }
+    Elf_Scn* scn = elf_getscn(elf_.get(), sectionIndex);
+    Elf_Data* data = scn != nullptr ? elf_getdata(scn, nullptr) : nullptr;
+    if (data == nullptr) {
+        return symbols;
+    }
+    // The count follows the table's own entry size; gelf_getsym bounds each read by the data
+    // actually present, so a wrong entry size only shortens the list.
+    const std::uint64_t count = section.size / section.entrySize;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        GElf_Sym sym;
+        if (gelf_getsym(data, static_cast<int>(i), &sym) == nullptr) {
+            break;
+        }
+        ElfSymbol symbol;
+        symbol.name = StringAt(elf_.get(), section.link, sym.st_name);
+        symbol.value = sym.st_value;
+        symbol.size = sym.st_size;
+        symbol.bind = static_cast<std::uint8_t>(GELF_ST_BIND(sym.st_info));
+        symbol.type = static_cast<std::uint8_t>(GELF_ST_TYPE(sym.st_info));
+        symbol.sectionIndex = sym.st_shndx;
+        symbols.push_back(std::move(symbol));
+    }
+    return symbols;
+}
+
+std::vector<ElfNote> ElfReader::Notes(std::size_t sectionIndex) const {
+    std::vector<ElfNote> notes;
+    if (!elf_ || sectionIndex >= sections_.size() || sections_[sectionIndex].type != SHT_NOTE) {
+        return notes;
+    }
+    Elf_Scn* scn = elf_getscn(elf_.get(), sectionIndex);
+    Elf_Data* data = scn != nullptr ? elf_getdata(scn, nullptr) : nullptr;
+    if (data == nullptr || data->d_buf == nullptr) {
+        return notes;
+    }
+    const auto* base = static_cast<const char*>(data->d_buf);
+    std::size_t offset = 0;
+    // Each step moves strictly forward inside the data, so the walk ends.
+    while (offset < data->d_size) {
+        GElf_Nhdr nhdr;
+        std::size_t nameOffset = 0;
+        std::size_t descOffset = 0;
+        const std::size_t next = gelf_getnote(data, offset, &nhdr, &nameOffset, &descOffset);
+        if (next <= offset) {
+            break;
+        }
+        ElfNote note;
+        note.type = nhdr.n_type;
+        if (nhdr.n_namesz > 0) {
+            note.name.assign(base + nameOffset, strnlen(base + nameOffset, nhdr.n_namesz));
+        }
+        notes.push_back(std::move(note));
+        offset = next;
+    }
+    return notes;
+}
+
+} // namespace kestrel::segwrap
