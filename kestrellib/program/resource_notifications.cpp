@@ -1,0 +1,39 @@
+#include "kestrellib/program/resource_notifications.h"
+
+#include "platform/message_box/message_box.h"
+#include "platform/messages/message_sink.h"
+
+#include <cstdio>
+
+namespace kestrel::program {
+
+void PostResourceEvent(const IspJob& job, std::uint32_t event) {
+    platform::PostWindowMessage(job.hWnd, WM_ISP_EVENT, event, job.devIndex);
+}
+
+void PostResourceStatus(const IspJob& job, std::uint32_t code, std::intptr_t lParam) {
+    platform::PostWindowMessage(job.hWnd, WM_ISP_STATUS, code, lParam);
+}
+
+void PostProgressRange(const IspJob& job, std::uint32_t steps) {
+    const ProgressRecord record{static_cast<std::uint16_t>(job.devIndex), steps};
+    platform::PostWindowMessageCopy(job.hWnd, WM_ISP_STATUS, kStatusProgressRange, &record,
+                                    sizeof record);
+}
+
+void PostProgressSteps(const IspJob& job, std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        platform::PostWindowMessage(job.hWnd, WM_ISP_STATUS, kStatusProgressStep, job.devIndex);
+    }
+}
+
+void ShowDeviceMessage(const IspJob& job, const char* format) {
+    char text[256];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::snprintf(text, sizeof text, format, job.devIndex);
+#pragma GCC diagnostic pop
+    platform::ShowMessageBox(text);
+}
+
+} // namespace kestrel::program
