@@ -1,0 +1,319 @@
+#include "app/station/isp_page.h"
+
+#include "app/station/event_lines.h"
+#include "app/station/isp_worker.h"
+#include "platform/clock/clock.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace kestrel::station {
+
+std::string CaptionFor(int deviceCount) {
+    std::string caption = kCaptionBase;
+    if (deviceCount > 0) {
+        caption += "[USB:" + std::to_string(deviceCount) + "]";
+    }
+    return caption;
+}
+
+IspPage::IspPage(StationView& view, StationLibrary library, platform::MessageSink& window,
+                 platform::MessageSink* dialog)
+    : view_(view), library_(std::move(library)), window_(window), dialog_(dialog),
+      tick_(platform::TickCount) {
+    library_.initSurplus();
+}
+
+IspPage::~IspPage() {
+    StopAndJoin();
+    library_.freeSurplus();
+}
+
+bool IspPage::StartIsp(const PathBoxes& typed) {
+    if (runUnderWay_ || !workers_.empty()) {
+        return false;
+    }
+    settings_.bootCodePath = typed.bootCode;
+    settings_.resourcePath = typed.resource;
+    settings_.demoDir = typed.demoDir;
+    SaveRunPaths(settings_);
+    ApplyDramType(settings_.dramIndex);
+    SetIspEnabled(false);
+
+    jobCount_ = BuildRun();
+    const platform::WindowHandle window = Window();
+    platform::PostWindowMessage(window, WM_ISP_STATUS, kStatusJobCount, jobCount_);
+    library_.resetSurplus();
+    platform::PostWindowMessage(window, WM_ISP_STATUS, kStatusRunStart, 0);
+    platform::PostWindowMessage(window, WM_ISP_STATUS, kStatusRunBegins, 0);
+
+    stop_.store(false, std::memory_order_release);
+    runUnderWay_ = jobCount_ > 0;
+    workersOutstanding_ = jobCount_;
+    workers_.reserve(static_cast<std::size_t>(jobCount_));
+    for (int i = 0; i < jobCount_; ++i) {
+        IspJob* job = &jobs_[static_cast<std::size_t>(i)];
+        workers_.emplace_back([this, job] { IspWorkerProc(*job, library_, stop_); });
+    }
+    if (jobCount_ == 0) {
+        SetIspEnabled(true);
+    }
+    return true;
+}
+
+int IspPage::BuildRun() {
+    int n = library_.deviceCount();
+    // The boot image is chosen once per run, from device 0 as the set returns it (also when the
+    // set is empty).
+    IspJob probe{};
+    probe.redbootPath = "";
+    probe.romfsPath = "";
+    probe.romfs1Path = "";
+    probe.devId = "";
+    probe.hDevice = library_.deviceHandle(0);
+    int result = 0;
+    redbootPath_ = library_.getRedboot(probe, settings_.bootCodePath, result);
+    if (result == -1) {
+        n = 0;
+    }
+    n = std::clamp(n, 0, kIspJobTableSize);
+
+    romfsPath_ = settings_.resourcePath;
+    romfs1Path_ = settings_.romfs1Shown != 0 ? settings_.romfs1Path : std::string();
+    const int writeRomfs = library_.isWriteRomFs(1);
+    const int writeRomfs1 = library_.isWriteRomFs(2);
+    for (int i = 0; i < n; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        devIds_[k] = library_.deviceId(i);
+        IspJob& job = jobs_[k];
+        job.hWnd = Window();
+        job.redbootPath = redbootPath_.c_str();
+        job.romfsPath = romfsPath_.c_str();
+        job.romfs1Path = romfs1Path_.c_str();
+        job.hDevice = library_.deviceHandle(i);
+        job.devId = devIds_[k].c_str();
+        job.devIndex = i;
+        job.imageType = settings_.imageType;
+        job.readVerify = settings_.readVerify;
+        job.rebuildNandFs = settings_.rebuildNandFs;
+        job.copyDemo = settings_.copyDemo;
+        job.romfs1Shown = settings_.romfs1Shown;
+        job.writeRomfs = writeRomfs;
+        job.writeRomfs1 = writeRomfs1;
+        job.loaderLevel = probe.loaderLevel;
+        job.loaderClass = probe.loaderClass;
+    }
+    for (int k = 0; k < std::min(n, kSlotCount); ++k) {
+        ResetSlot(k);
+    }
+    return n;
+}
+
+void IspPage::HandleMessage(const platform::WindowMessage& message) {
+    switch (message.message) {
+    case WM_ISP_STATUS: {
+        // Codes 1 and 3 carry their ProgressRecord as the message's own copy; a plain number
+        // (the demo copy's total) has no record to read.
+        ProgressRecord record{};
+        const bool hasRecord = message.payload.size() >= sizeof record;
+        if (hasRecord) {
+            std::memcpy(&record, message.payload.data(), sizeof record);
+        }
+        HandleStatus(static_cast<std::uint32_t>(message.wParam), message.lParam,
+                     hasRecord ? &record : nullptr);
+        break;
+    }
+    case WM_ISP_EVENT:
+        HandleEvent(static_cast<std::uint32_t>(message.wParam), message.lParam);
+        break;
+    case WM_DEVICE_REFRESH:
+        RefreshTitle();
+        break;
+    default:
+        break;
+    }
+}
+
+void IspPage::HandleStatus(std::uint32_t code, std::intptr_t lParam, const ProgressRecord* record) {
+    switch (code) {
+    case kStatusProgressRange:
+        if (record != nullptr && HasSlot(record->devIndex)) {
+            SlotState& slot = state_.slots[record->devIndex];
+            slot.total += record->steps;
+            view_.SetSlotRange(record->devIndex, slot.total);
+        }
+        SetIspEnabled(false);
+        break;
+    case kStatusProgressStep:
+        if (HasSlot(lParam)) {
+            const int k = static_cast<int>(lParam);
+            SlotState& slot = state_.slots[static_cast<std::size_t>(k)];
+            slot.position += 1;
+            view_.SetSlotPosition(k, slot.position);
+            view_.SetSlotPicture(k, AnimationFrame(slot.position));
+            if (slot.position == slot.total) {
+                ResetSlot(k);
+            }
+        }
+        break;
+    case kStatusProgressAdvance:
+        if (record != nullptr && HasSlot(record->devIndex)) {
+            const int k = record->devIndex;
+            SlotState& slot = state_.slots[static_cast<std::size_t>(k)];
+            slot.position += record->steps;
+            view_.SetSlotPosition(k, slot.position);
+            view_.SetSlotPicture(k, AnimationFrame(slot.position));
+        }
+        break;
+    case kStatusJobCount:
+        state_.demoPending = static_cast<int>(std::max<std::intptr_t>(lParam, 0));
+        break;
+    case kStatusDemoReady:
+        SetIspEnabled(false);
+        if (state_.demoPending > 0 && --state_.demoPending == 0 && demoCopyStarter_) {
+            demoCopyStarter_(settings_.demoDir);
+        }
+        break;
+    case kStatusDevicesChanged:
+        if (dialog_ != nullptr) {
+            platform::PostWindowMessage(dialog_, WM_DEVICE_REFRESH, 0, 0);
+        }
+        break;
+    case kStatusWorkerEnded:
+        WorkerEnded(lParam);
+        break;
+    case kStatusWorkerStarted:
+        ++state_.runningWorkers;
+        break;
+    case kStatusRunBegins:
+        state_.runningWorkers = 0;
+        break;
+    case kStatusBusy:
+        SetIspEnabled(false);
+        break;
+    case kStatusPhaseEnded:
+        if (!runUnderWay_ && state_.runningWorkers == 0) {
+            SetIspEnabled(true);
+        }
+        break;
+    case kStatusDeviceCount:
+        SlotStatusRefresh(lParam);
+        break;
+    default:
+        break;
+    }
+}
+
+void IspPage::WorkerEnded(std::intptr_t device) {
+    if (InJobTable(device)) {
+        jobs_[static_cast<std::size_t>(device)].hWnd = nullptr;
+    }
+    if (HasSlot(device)) {
+        ResetSlot(static_cast<int>(device));
+    }
+    bool counted = false;
+    if (state_.runningWorkers > 0) {
+        --state_.runningWorkers;
+        counted = true;
+    }
+    if (workersOutstanding_ > 0) {
+        --workersOutstanding_;
+        counted = true;
+    }
+    if (!counted || state_.runningWorkers != 0 || workersOutstanding_ != 0) {
+        return;
+    }
+    // Every worker of the run has posted its last message.
+    JoinWorkers();
+    runUnderWay_ = false;
+    SetIspEnabled(true);
+    platform::PostWindowMessage(Window(), WM_ISP_STATUS, kStatusDevicesChanged, 0);
+}
+
+void IspPage::HandleEvent(std::uint32_t event, std::intptr_t device) {
+    const std::optional<EventLine> line = FindEventLine(event);
+    if (!line) {
+        return;
+    }
+    const bool slot = HasSlot(device);
+    if (slot) {
+        view_.SetSlotText(static_cast<int>(device), kConnectedText);
+    }
+    std::uint32_t seconds = 0;
+    if (InJobTable(device)) {
+        std::uint32_t& tick = state_.stepTick[static_cast<std::size_t>(device)];
+        if (line->timer == StepTimer::kStart) {
+            tick = tick_();
+        } else if (line->timer == StepTimer::kElapsed) {
+            const std::uint32_t elapsed = tick_() - tick;
+            tick = elapsed;
+            seconds = RoundedSeconds(elapsed);
+        }
+    }
+    char text[128];
+    std::snprintf(text, sizeof text, line->format, static_cast<int>(device),
+                  static_cast<int>(seconds));
+    if (slot && line->statusText != nullptr) {
+        view_.SetSlotText(static_cast<int>(device), line->statusText);
+    }
+    view_.AppendLog(text);
+}
+
+void IspPage::RefreshTitle() {
+    const int n = library_.deviceCount();
+    view_.SetTitle(CaptionFor(n));
+    platform::PostWindowMessage(Window(), WM_ISP_STATUS, kStatusDeviceCount, n);
+}
+
+void IspPage::SlotStatusRefresh(std::intptr_t deviceCount) {
+    if (state_.runningWorkers != 0 || runUnderWay_) {
+        return;
+    }
+    const int n = static_cast<int>(std::clamp<std::intptr_t>(deviceCount, 0, kSlotCount));
+    for (int k = 0; k < n; ++k) {
+        if (jobs_[static_cast<std::size_t>(k)].hWnd == nullptr) {
+            view_.SetSlotText(k, kConnectedText);
+            view_.SetSlotPicture(k, SlotPicture::kIdle);
+        }
+    }
+    for (int k = n; k < kSlotCount; ++k) {
+        view_.SetSlotText(k, kNotConnectedText);
+        view_.SetSlotPicture(k, SlotPicture::kNotConnected);
+    }
+}
+
+void IspPage::ResetSlot(int slot) {
+    if (!HasSlot(slot)) {
+        return;
+    }
+    state_.slots[static_cast<std::size_t>(slot)] = SlotState{};
+    view_.SetSlotPosition(slot, 0);
+    view_.SetSlotPicture(slot, SlotPicture::kIdle);
+}
+
+void IspPage::SetIspEnabled(bool enabled) {
+    state_.ispEnabled = enabled;
+    view_.SetIspEnabled(enabled);
+}
+
+void IspPage::StopAndJoin() {
+    if (workers_.empty()) {
+        return;
+    }
+    stop_.store(true, std::memory_order_release);
+    library_.requestStop(true);
+    JoinWorkers();
+    library_.requestStop(false);
+}
+
+void IspPage::JoinWorkers() {
+    for (std::thread& worker : workers_) {
+        if (worker.joinable()) {
+            worker.join();
+        }
+    }
+    workers_.clear();
+}
+
+} // namespace kestrel::station

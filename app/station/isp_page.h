@@ -1,0 +1,131 @@
+#pragma once
+// The ISP side of the Basic page, free of any widget: the job table, the run state, the ISP
+// action that builds a run and starts one worker per job, and the page's reactions to every
+// WM_ISP_STATUS code and WM_ISP_EVENT event, shown through a StationView. The main dialog's
+// title refresh (WM_DEVICE_REFRESH) is handled here too, so a front end without a separate
+// dialog window routes all three messages to one page.
+//
+// Threads: everything here runs on the thread that owns the page (the UI thread of the window,
+// the loop thread of the command line), except the workers. Messages reach the page through the
+// window sink given at construction; the front end takes them from that sink on the owning
+// thread and hands each to HandleMessage in posting order.
+//
+// Devices and slots: the display has eight slots while the job table holds 64 jobs. Every
+// device of the device set gets a worker; notifications about device index 8 and above never
+// touch slot state, but their log lines are written and their workers count in the run.
+//
+// A run under way: from the ISP action until every worker of the run has ended. While a run is
+// under way the ISP action stays off (code 513 does not bring it back early), a second ISP
+// action is refused and the slot status refresh waits, so the job table is never rebuilt under
+// running workers.
+
+#include "app/isp_job.h"
+#include "app/station/page_settings.h"
+#include "app/station/run_state.h"
+#include "app/station/station_library.h"
+#include "app/station/station_view.h"
+#include "platform/messages/message_sink.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kestrel::station {
+
+// The caption of the main dialog for n connected devices.
+std::string CaptionFor(int deviceCount);
+
+inline constexpr const char* kCaptionBase = "Tarn4410 Kestrel Pro v1.3.0.10";
+inline constexpr const char* kConnectedText = "Connected";
+inline constexpr const char* kNotConnectedText = "Not Connected";
+
+// The texts typed into the page's path boxes at the moment of the ISP action. The Romfs 1 box
+// is not among them: a run uses the Romfs 1 path the page holds.
+struct PathBoxes {
+    std::string bootCode;
+    std::string resource;
+    std::string demoDir;
+};
+
+class IspPage {
+public:
+    // window: the page's own window; every job's notifications are posted there.
+    // dialog: the main dialog's window for WM_DEVICE_REFRESH, or null (then code 8 posts
+    // nothing). Both must outlive the page. Calls library.initSurplus.
+    IspPage(StationView& view, StationLibrary library, platform::MessageSink& window,
+            platform::MessageSink* dialog);
+    // Stops and joins the workers of a run under way, then calls library.freeSurplus.
+    ~IspPage();
+    IspPage(const IspPage&) = delete;
+    IspPage& operator=(const IspPage&) = delete;
+
+    PageSettings& Settings() { return settings_; }
+
+    // The ISP action. Takes the typed paths over, saves them, applies the Dram type, builds the
+    // run and starts its workers. Returns false, doing nothing, while a run is under way.
+    bool StartIsp(const PathBoxes& typed);
+
+    // Reactions, on the owning thread.
+    void HandleMessage(const platform::WindowMessage& message);
+    // record: the ProgressRecord carried by codes 1 and 3, or null when lParam is a plain number.
+    void HandleStatus(std::uint32_t code, std::intptr_t lParam, const ProgressRecord* record);
+    void HandleEvent(std::uint32_t event, std::intptr_t device);
+    // Title with the device count, then code 1280 to the page.
+    void RefreshTitle();
+    void ResetSlot(int slot);
+
+    // Asks the workers of a run under way to stop at their next safe point and joins them.
+    // Messages they post meanwhile stay in the window sink. Call it before anything the
+    // workers use goes away, and only when a worker's message box no longer waits for this
+    // thread.
+    void StopAndJoin();
+
+    // Called when code 7 brings the devices awaited for the demo copy to zero.
+    void SetDemoCopyStarter(std::function<void(const std::string& demoDir)> starter) {
+        demoCopyStarter_ = std::move(starter);
+    }
+
+    // The millisecond tick the step timers read (the platform's tick count by default).
+    void SetTickSource(std::function<std::uint32_t()> tick) { tick_ = std::move(tick); }
+
+    bool RunUnderWay() const { return runUnderWay_; }
+    const RunState& State() const { return state_; }
+    int JobCount() const { return jobCount_; }
+    const IspJob& Job(int index) const { return jobs_[static_cast<std::size_t>(index)]; }
+    platform::WindowHandle Window() const { return platform::ToWindowHandle(&window_); }
+
+private:
+    int BuildRun();
+    void SetIspEnabled(bool enabled);
+    void SlotStatusRefresh(std::intptr_t deviceCount);
+    void WorkerEnded(std::intptr_t device);
+    void JoinWorkers();
+
+    StationView& view_;
+    StationLibrary library_;
+    platform::MessageSink& window_;
+    platform::MessageSink* dialog_;
+    PageSettings settings_;
+    RunState state_;
+
+    std::array<IspJob, kIspJobTableSize> jobs_{};
+    int jobCount_ = 0;
+    // Texts the jobs point at; they stay valid until the next run rebuilds the table.
+    std::string redbootPath_;
+    std::string romfsPath_;
+    std::string romfs1Path_;
+    std::array<std::string, kIspJobTableSize> devIds_;
+
+    bool runUnderWay_ = false;
+    int workersOutstanding_ = 0; // workers of the run whose end (256) has not been handled
+    std::vector<std::thread> workers_;
+    std::atomic<bool> stop_{false};
+    std::function<void(const std::string&)> demoCopyStarter_;
+    std::function<std::uint32_t()> tick_;
+};
+
+} // namespace kestrel::station

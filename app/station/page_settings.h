@@ -1,0 +1,35 @@
+#pragma once
+// The Basic page's settings as the ISP run uses them: the four paths, the run mode, the three
+// options, whether the Romfs 1 row is shown, and the Dram type selection. They come from isp.ini
+// when the page starts; the ISP action writes the paths back and applies the Dram type.
+
+#include <string>
+
+namespace kestrel::station {
+
+struct PageSettings {
+    std::string bootCodePath;
+    std::string resourcePath;
+    std::string romfs1Path; // taken into runs only while romfs1Shown is 1
+    std::string demoDir;
+    int imageType = 3; // 1 boot code, 2 resource + binary file, 3 program all
+    int readVerify = 1;
+    int rebuildNandFs = 1;
+    int copyDemo = 1;
+    int romfs1Shown = 0;
+    int dramIndex = 0; // selection index of the Dram type list
+};
+
+// The settings as the page reads them at start-up: an ImageType other than 1 or 2 runs as
+// "Program All" (3) without rewriting the key; romfs1Shown is [Romfs1] enable.
+PageSettings LoadPageSettings();
+
+// Writes isp.ini [Redboot] name, [Romfs] name, [Romfs1] name and [Burn-D] Dir from the settings.
+void SaveRunPaths(const PageSettings& settings);
+
+// Stores the Dram type selection in isp.ini and copies its value into config.ini: the key named
+// by the selection index in section <ItemName>2 names another key of that section, whose integer
+// value is written to "value" as lower-case hexadecimal with the prefix 0x.
+void ApplyDramType(int selectionIndex);
+
+} // namespace kestrel::station
