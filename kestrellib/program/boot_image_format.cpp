@@ -1,0 +1,169 @@
+#include "kestrellib/program/boot_image_format.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+namespace kestrel::program {
+
+std::uint32_t AddChecksumWords(std::uint32_t sum, std::span<const std::uint8_t> data) {
+    const std::size_t words = data.size() / 4;
+    for (std::size_t i = 0; i < words; ++i) {
+        const std::uint8_t* p = data.data() + 4 * i;
+        sum += static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+               static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    }
+    return sum;
+}
+
+std::string ImageErrorMessage(ImageError error, std::uint32_t blockIndex) {
+    switch (error) {
+    case ImageError::kNone:
+        return {};
+    case ImageError::kHeaderRead:
+        return "!fread(&imageheard, 1, sizeof(Image_heard_t), fp)\n";
+    case ImageError::kHeaderMagic:
+        return "!imageheard.heard != IMAGE_FILE_HEADER\n";
+    case ImageError::kChecksumSubHeaderRead:
+        return "!fread(subHeader, 1, 12, fp))\n";
+    case ImageError::kTruncated: {
+        char text[96];
+        std::snprintf(text, sizeof text, "The image file ends inside sub-block %u.\n",
+                      blockIndex + 1);
+        return text;
+    }
+    case ImageError::kChecksum:
+        return "checkSum != imageheard.checkSum\n";
+    case ImageError::kSubHeaderRead:
+        return "!fread(subHeader, 1, 12, fp)\n";
+    case ImageError::kTag:
+        return "subHeader[0] != IMAGE_FILE_TAG\n";
+    }
+    return {};
+}
+
+bool BootImageReader::Open(const std::string& path) {
+    file_ = std::ifstream(path, std::ios::binary);
+    if (!file_.is_open()) {
+        return false;
+    }
+    file_.seekg(0, std::ios::end);
+    const std::streamoff size = file_.tellg();
+    file_.seekg(0, std::ios::beg);
+    fileSize_ = size > 0 ? static_cast<std::uint64_t>(size) : 0;
+    return file_.good();
+}
+
+bool BootImageReader::ReadAt(std::uint64_t offset, void* out, std::size_t size) {
+    if (offset > fileSize_ || size > fileSize_ - offset) {
+        return false;
+    }
+    file_.clear();
+    file_.seekg(static_cast<std::streamoff>(offset), std::ios::beg);
+    return ReadNext(out, size);
+}
+
+bool BootImageReader::ReadNext(void* out, std::size_t size) {
+    file_.read(static_cast<char*>(out), static_cast<std::streamsize>(size));
+    return static_cast<std::size_t>(file_.gcount()) == size;
+}
+
+ImageError BootImageReader::ReadHeader() {
+    errorBlock_ = 0;
+    if (!ReadAt(0, &header_, sizeof header_)) {
+        return ImageError::kHeaderRead;
+    }
+    if (header_.heard != kImageFileHeader) {
+        return ImageError::kHeaderMagic;
+    }
+    return ImageError::kNone;
+}
+
+ImageError BootImageReader::ChecksumPass(std::vector<SubHeader>* subHeaders) {
+    if (subHeaders != nullptr) {
+        subHeaders->clear();
+    }
+    std::array<std::uint8_t, kChecksumSpan> data;
+    std::uint32_t sum = 0;
+    std::uint64_t offset = FirstBlockOffset();
+    for (std::uint32_t i = 0; i < header_.blockCount; ++i) {
+        errorBlock_ = i;
+        SubHeader sub{};
+        if (!ReadAt(offset, &sub, sizeof sub)) {
+            return ImageError::kChecksumSubHeaderRead;
+        }
+        const std::uint64_t dataStart = offset + kSubHeaderBytes;
+        if (sub.blockLength > fileSize_ - dataStart) {
+            return ImageError::kTruncated;
+        }
+        const std::size_t span = std::min<std::uint32_t>(sub.blockLength, kChecksumSpan);
+        if (!ReadNext(data.data(), span)) {
+            return ImageError::kTruncated;
+        }
+        sum = AddChecksumWords(sum, std::span(data.data(), span));
+        if (subHeaders != nullptr) {
+            subHeaders->push_back(sub);
+        }
+        offset = dataStart + sub.blockLength;
+    }
+    errorBlock_ = 0;
+    return sum == header_.checkSum ? ImageError::kNone : ImageError::kChecksum;
+}
+
+void BootImageReader::Rewind() {
+    file_.clear();
+    file_.seekg(static_cast<std::streamoff>(FirstBlockOffset()), std::ios::beg);
+    nextBlock_ = 0;
+}
+
+ImageError BootImageReader::NextBlock(SubHeader& subHeader) {
+    errorBlock_ = nextBlock_++;
+    if (!ReadNext(&subHeader, sizeof subHeader)) {
+        return ImageError::kSubHeaderRead;
+    }
+    if (subHeader.tag != kImageFileTag) {
+        return ImageError::kTag;
+    }
+    return ImageError::kNone;
+}
+
+std::size_t BootImageReader::ReadData(std::uint8_t* out, std::size_t size) {
+    file_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
+    return static_cast<std::size_t>(file_.gcount());
+}
+
+ImageError LoadBootImage(const std::string& path, BootImage& image, std::uint32_t* errorBlock) {
+    image = BootImage{};
+    BootImageReader reader;
+    ImageError error = ImageError::kHeaderRead;
+    if (reader.Open(path)) {
+        error = reader.ReadHeader();
+    }
+    if (error == ImageError::kNone) {
+        error = reader.ChecksumPass();
+    }
+    if (error == ImageError::kNone) {
+        image.header = reader.Header();
+        reader.Rewind();
+        for (std::uint32_t i = 0; i < image.header.blockCount && error == ImageError::kNone; ++i) {
+            BootImageBlock block;
+            error = reader.NextBlock(block.subHeader);
+            if (error != ImageError::kNone) {
+                break;
+            }
+            block.data.resize(block.subHeader.blockLength);
+            if (reader.ReadData(block.data.data(), block.data.size()) != block.data.size()) {
+                error = ImageError::kTruncated;
+                break;
+            }
+            image.blocks.push_back(std::move(block));
+        }
+    }
+    if (errorBlock != nullptr) {
+        *errorBlock = reader.BlockIndex();
+    }
+    return error;
+}
+
+} // namespace kestrel::program

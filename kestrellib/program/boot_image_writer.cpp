@@ -1,0 +1,94 @@
+#include "kestrellib/program/boot_image_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <span>
+
+namespace kestrel::program {
+namespace {
+
+void PutWord(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+}
+
+bool Fail(std::string* error, const char* text) {
+    if (error != nullptr) {
+        *error = text;
+    }
+    return false;
+}
+
+} // namespace
+
+bool EncodeBootImage(const BootImageContent& content, std::vector<std::uint8_t>& out,
+                     std::string* error) {
+    out.clear();
+    if (content.blocks.size() > std::numeric_limits<std::uint32_t>::max()) {
+        return Fail(error, "too many blocks for the block count");
+    }
+    std::uint32_t sum = 0;
+    for (const auto& block : content.blocks) {
+        if (block.data.size() > std::numeric_limits<std::uint32_t>::max()) {
+            return Fail(error, "a block is longer than its length field can count");
+        }
+        const std::size_t span = std::min<std::size_t>(block.data.size(), kChecksumSpan);
+        sum = AddChecksumWords(sum, std::span(block.data.data(), span));
+    }
+
+    PutWord(out, kImageFileHeader);
+    PutWord(out, content.word1);
+    PutWord(out, static_cast<std::uint32_t>(content.blocks.size()));
+    PutWord(out, sum);
+    if (content.longHeader) {
+        PutWord(out, content.bootHeaderValue);
+        PutWord(out, kLongHeaderMark);
+        PutWord(out, content.word6);
+        PutWord(out, content.word7);
+    }
+    for (const auto& block : content.blocks) {
+        PutWord(out, kImageFileTag);
+        PutWord(out, static_cast<std::uint32_t>(block.data.size()));
+        PutWord(out, block.blockType);
+        out.insert(out.end(), block.data.begin(), block.data.end());
+    }
+
+    if (!content.longHeader) {
+        if (out.size() < kLongHeaderBytes) {
+            out.clear();
+            return Fail(error, "a file with a 16-byte header must be at least 32 bytes long");
+        }
+        std::uint32_t mark = 0;
+        std::memcpy(&mark, out.data() + 20, sizeof mark);
+        if (mark == kLongHeaderMark) {
+            out.clear();
+            return Fail(error,
+                        "bytes 20-23 of a file with a 16-byte header must not read \"1100\"");
+        }
+    }
+    return true;
+}
+
+bool WriteBootImageFile(const std::string& path, const BootImageContent& content,
+                        std::string* error) {
+    std::vector<std::uint8_t> bytes;
+    if (!EncodeBootImage(content, bytes, error)) {
+        return false;
+    }
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file.is_open()) {
+        return Fail(error, "the file cannot be created");
+    }
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    if (!file) {
+        return Fail(error, "the file cannot be written");
+    }
+    return true;
+}
+
+} // namespace kestrel::program

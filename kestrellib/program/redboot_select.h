@@ -1,0 +1,47 @@
+#pragma once
+// Boot image selection: a boot code file may be a package of "PRAW" records, each holding the
+// boot image for one hardware variant. The variant wanted follows from the loader signature of
+// the probed device; its record's data are extracted as "redboot.img" beside the package, and
+// that file is what every device of the run is programmed with.
+//
+// Package record header (16 bytes, u32 little-endian): "PRAW", recordLength (data bytes that
+// follow the header), hardwareTag, one word not interpreted. The next record follows the data.
+//
+// Choices of this station:
+// - The package's directory is its path up to and including the last separator, where both '\'
+//   and '/' separate (a path without either gives the current directory).
+// - The image is first copied into "redboot.img.part" and renamed to "redboot.img" only when
+//   complete, so a failed copy never leaves a partial image that looks valid, and a package that
+//   is itself named "redboot.img" is read whole before it is replaced.
+// - A record whose data end before its recordLength refuses the run (result -1) with the
+//   message "Image is truncated, can't support this H/W!\n"; no "redboot.img" is left behind.
+// - Record offsets are 64-bit, so no recordLength can make the scan wrap around and loop.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kestrel::program {
+
+inline constexpr std::uint32_t kPackageRecordMagic = 0x57415250u; // the bytes "PRAW"
+inline constexpr std::uint32_t kPackageRecordHeaderBytes = 16;
+inline constexpr std::uint32_t kDefaultHardwareTag = 0x8000D000u;
+inline constexpr const char* kRedbootFileName = "redboot.img";
+
+// The hardware tag wanted for a loader signature; none for loaderClass 2 and above (the boot
+// code file is then used unchanged).
+std::optional<std::uint32_t> WantedHardwareTag(int loaderClass, int loaderLevel);
+
+// Directory part of a path, with its trailing separator; "" when there is none.
+std::string PackageDirectory(const std::string& path);
+
+struct RedbootChoice {
+    std::string path; // boot image to write
+    int result = 0;   // 0 usable, -1 refuse the run
+};
+
+// Picks the boot image for a device with the given loader signature out of the boot code file
+// at packagePath, showing a message box for each failure.
+RedbootChoice SelectRedbootImage(const std::string& packagePath, int loaderClass, int loaderLevel);
+
+} // namespace kestrel::program
