@@ -1,0 +1,34 @@
+#pragma once
+// Controls of the Linux registry backend, which keeps the registry in a hive file in the module
+// directory. The hive is read when first used and read again whenever the file changes under
+// it (another process, or a new module directory); every change is written to a temporary file
+// that is then renamed over the hive file, so the file is always either the old or the new
+// hive. A change that cannot be written is undone and reported as kErrorRegistryIoFailed.
+// A hive file that cannot be parsed is left untouched and every call answers
+// kErrorRegistryCorrupt until it is repaired or removed.
+
+#include "platform/registry/access_check.h"
+
+#include <string>
+
+namespace kestrel::platform::registry {
+
+inline constexpr const char* kHiveFileName = "registry.hive";
+
+// The hive file of the current module directory.
+std::string HiveFilePath();
+
+// The token the station runs with: the Administrators group (also the owner of the keys it
+// creates), Everyone, Authenticated Users and Users. The station runs elevated, as removing
+// the devices' enumeration keys requires on Windows.
+CallerToken DefaultCallerToken();
+
+// The token later calls of this process are checked against (tests act as other users).
+void SetCallerToken(CallerToken token);
+CallerToken CurrentCallerToken();
+
+// Forgets the loaded hive: the next call reads the file again. Open handles then answer
+// kErrorKeyDeleted.
+void DropLoadedHive();
+
+} // namespace kestrel::platform::registry

@@ -1,0 +1,628 @@
+// Registry backend over the hive file (hive_control.h). One lock serialises every call of the
+// process; each call first makes sure the loaded hive is the one in the file, and each change
+// is written out before the call returns.
+#include "platform/module_dir/module_dir.h"
+#include "platform/registry/hive_control.h"
+#include "platform/registry/hive_file.h"
+#include "platform/registry/registry.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace kestrel::platform::registry {
+namespace {
+
+constexpr std::size_t kMaxAceCount = 1024;
+
+struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t mtimeNs = 0;
+
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return {};
+    }
+    return {true, st.st_dev, st.st_ino, st.st_size,
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return fd_; }
+    // Closes now; false when closing reported an error (data possibly not written).
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+std::optional<std::string> ReadFile(const std::string& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n == 0) {
+            return bytes;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Writes the bytes to a temporary file beside path, flushes it to disk and renames it over
+// path.
+bool ReplaceFile(const std::string& path, std::string_view bytes) {
+    const std::string temp = path + ".tmp" + std::to_string(::getpid());
+    FileDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (fd.Get() < 0) {
+        return false;
+    }
+    if (!WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0 || !fd.Close() ||
+        std::rename(temp.c_str(), path.c_str()) != 0) {
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+struct OpenHandle {
+    std::weak_ptr<HiveKey> key;
+    DWORD granted = 0;
+};
+
+} // namespace
+
+// Process-wide state sits behind an accessor with external linkage: programs export their
+// symbols, so every module of the process resolves the accessor to one instance.
+namespace detail {
+
+struct HiveStore {
+    std::mutex lock;
+    bool loaded = false;
+    std::string path;
+    FileStamp stamp;
+    std::optional<Hive> hive; // empty when the file is corrupt
+    std::unordered_map<std::uintptr_t, OpenHandle> handles;
+    std::uintptr_t nextHandle = 0x1000;
+    CallerToken token = DefaultCallerToken();
+};
+
+HiveStore& HiveStoreInstance() {
+    static HiveStore store;
+    return store;
+}
+
+} // namespace detail
+
+namespace {
+
+using detail::HiveStore;
+
+// Makes the loaded hive the one in the file.
+LONG Refresh(HiveStore& s) {
+    const std::string path = HiveFilePath();
+    const FileStamp stamp = StampOf(path);
+    if (!s.loaded || path != s.path || stamp != s.stamp) {
+        if (!stamp.exists) {
+            s.hive = Hive::Fresh();
+        } else {
+            const auto bytes = ReadFile(path);
+            if (!bytes) {
+                s.loaded = false;
+                return kErrorRegistryIoFailed;
+            }
+            s.hive = ParseHive(*bytes);
+        }
+        s.loaded = true;
+        s.path = path;
+        s.stamp = stamp;
+    }
+    return s.hive ? kErrorSuccess : kErrorRegistryCorrupt;
+}
+
+// Writes the changed hive out; on failure runs undo so memory matches the file again.
+LONG Commit(HiveStore& s, const std::function<void()>& undo) {
+    if (ReplaceFile(s.path, SerializeHive(*s.hive))) {
+        s.stamp = StampOf(s.path);
+        return kErrorSuccess;
+    }
+    undo();
+    return kErrorRegistryIoFailed;
+}
+
+template <typename Op>
+LONG WithHive(Op op) {
+    HiveStore& s = detail::HiveStoreInstance();
+    std::lock_guard guard(s.lock);
+    if (const LONG status = Refresh(s); status != kErrorSuccess) {
+        return status;
+    }
+    return op(s);
+}
+
+struct Resolved {
+    LONG status = kErrorSuccess;
+    std::shared_ptr<HiveKey> key;
+    DWORD granted = 0;
+};
+
+Resolved Resolve(HiveStore& s, HKEY handle) {
+    if (auto root = s.hive->Root(handle)) {
+        return {kErrorSuccess, root, GrantedRights(root->security, s.token)};
+    }
+    const auto it = s.handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (handle == nullptr || it == s.handles.end()) {
+        return {kErrorInvalidHandle, nullptr, 0};
+    }
+    auto key = it->second.key.lock();
+    if (key == nullptr) {
+        return {kErrorKeyDeleted, nullptr, 0};
+    }
+    return {kErrorSuccess, std::move(key), it->second.granted};
+}
+
+// Splits a key path at backslashes. One trailing backslash is allowed; empty names elsewhere
+// are not.
+LONG SplitPath(const char* subKey, std::vector<std::string_view>& names) {
+    names.clear();
+    if (subKey == nullptr) {
+        return kErrorSuccess;
+    }
+    std::string_view path(subKey);
+    if (!path.empty() && path.back() == '\\') {
+        path.remove_suffix(1);
+    }
+    while (!path.empty()) {
+        const auto cut = path.find('\\');
+        const auto name = path.substr(0, cut);
+        if (name.empty()) {
+            return kErrorBadPathname;
+        }
+        if (!IsValidKeyName(name) || names.size() >= kMaxKeyDepth) {
+            return kErrorInvalidParameter;
+        }
+        names.push_back(name);
+        path = cut == std::string_view::npos ? std::string_view() : path.substr(cut + 1);
+        if (cut != std::string_view::npos && path.empty()) {
+            return kErrorBadPathname; // a doubled trailing backslash
+        }
+    }
+    return kErrorSuccess;
+}
+
+// Follows names from key as far as they exist; returns how many were found.
+std::size_t Walk(std::shared_ptr<HiveKey>& key, const std::vector<std::string_view>& names) {
+    std::size_t found = 0;
+    for (; found < names.size(); ++found) {
+        auto next = key->FindSubkey(names[found]);
+        if (next == nullptr) {
+            break;
+        }
+        key = std::move(next);
+    }
+    return found;
+}
+
+HKEY AddHandle(HiveStore& s, const std::shared_ptr<HiveKey>& key, DWORD granted) {
+    const std::uintptr_t id = s.nextHandle;
+    s.nextHandle += 4;
+    s.handles[id] = {key, granted};
+    return reinterpret_cast<HKEY>(id);
+}
+
+bool ValidDescriptorParts(DWORD information, const SecurityDescriptor& descriptor) {
+    if ((information & kOwnerSecurityInformation) != 0 && !IsValidSid(descriptor.owner)) {
+        return false;
+    }
+    if ((information & kDaclSecurityInformation) != 0) {
+        for (const Ace& ace : descriptor.dacl) {
+            if (!IsValidSid(ace.sid)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::string HiveFilePath() {
+    return ModuleFilePath(kHiveFileName);
+}
+
+CallerToken DefaultCallerToken() {
+    return {{kSidAdministrators, kSidEveryone, kSidAuthenticatedUsers, kSidUsers},
+            kSidAdministrators};
+}
+
+void SetCallerToken(CallerToken token) {
+    HiveStore& s = detail::HiveStoreInstance();
+    std::lock_guard guard(s.lock);
+    s.token = std::move(token);
+}
+
+CallerToken CurrentCallerToken() {
+    HiveStore& s = detail::HiveStoreInstance();
+    std::lock_guard guard(s.lock);
+    return s.token;
+}
+
+void DropLoadedHive() {
+    HiveStore& s = detail::HiveStoreInstance();
+    std::lock_guard guard(s.lock);
+    s.loaded = false;
+    s.hive.reset();
+}
+
+LONG OpenKey(HKEY key, const char* subKey, HKEY* result) {
+    return OpenKeyEx(key, subKey, kMaximumAllowed, result);
+}
+
+LONG OpenKeyEx(HKEY key, const char* subKey, REGSAM access, HKEY* result) {
+    if (result == nullptr) {
+        return kErrorInvalidParameter;
+    }
+    *result = nullptr;
+    return WithHive([&](HiveStore& s) {
+        Resolved base = Resolve(s, key);
+        if (base.status != kErrorSuccess) {
+            return base.status;
+        }
+        std::vector<std::string_view> names;
+        if (const LONG status = SplitPath(subKey, names); status != kErrorSuccess) {
+            return status;
+        }
+        if (Walk(base.key, names) != names.size()) {
+            return kErrorFileNotFound;
+        }
+        const auto granted = CheckAccess(base.key->security, s.token, access);
+        if (!granted) {
+            return kErrorAccessDenied;
+        }
+        *result = AddHandle(s, base.key, *granted);
+        return kErrorSuccess;
+    });
+}
+
+LONG CreateKey(HKEY key, const char* subKey, HKEY* result) {
+    if (result == nullptr) {
+        return kErrorInvalidParameter;
+    }
+    *result = nullptr;
+    return WithHive([&](HiveStore& s) {
+        Resolved base = Resolve(s, key);
+        if (base.status != kErrorSuccess) {
+            return base.status;
+        }
+        std::vector<std::string_view> names;
+        if (const LONG status = SplitPath(subKey, names); status != kErrorSuccess) {
+            return status;
+        }
+        std::shared_ptr<HiveKey> target = base.key;
+        const std::size_t found = Walk(target, names);
+        if (found < names.size()) {
+            if (target->Depth() + (names.size() - found) > kMaxKeyDepth) {
+                return kErrorInvalidParameter;
+            }
+            if ((GrantedRights(target->security, s.token) & kKeyCreateSubKey) == 0) {
+                return kErrorAccessDenied;
+            }
+            HiveKey* const firstParent = target.get();
+            HiveKey* firstCreated = nullptr;
+            for (std::size_t i = found; i < names.size(); ++i) {
+                auto created = std::make_shared<HiveKey>();
+                created->name = std::string(names[i]);
+                created->security = InheritedSecurity(target->security, s.token.owner);
+                target->InsertSubkey(created);
+                target = std::move(created);
+                if (firstCreated == nullptr) {
+                    firstCreated = target.get();
+                }
+            }
+            const LONG status = Commit(s, [&] { firstParent->RemoveSubkey(firstCreated); });
+            if (status != kErrorSuccess) {
+                return status;
+            }
+        }
+        const auto granted = CheckAccess(target->security, s.token, kMaximumAllowed);
+        if (!granted) {
+            return kErrorAccessDenied;
+        }
+        *result = AddHandle(s, target, *granted);
+        return kErrorSuccess;
+    });
+}
+
+LONG EnumKey(HKEY key, DWORD index, char* name, DWORD* nameSize) {
+    return WithHive([&](HiveStore& s) {
+        const Resolved base = Resolve(s, key);
+        if (base.status != kErrorSuccess) {
+            return base.status;
+        }
+        if ((base.granted & kKeyEnumerateSubKeys) == 0) {
+            return kErrorAccessDenied;
+        }
+        if (name == nullptr || nameSize == nullptr) {
+            return kErrorInvalidParameter;
+        }
+        if (index >= base.key->subkeys.size()) {
+            return kErrorNoMoreItems;
+        }
+        const std::string& subName = base.key->subkeys[index]->name;
+        if (subName.size() >= *nameSize) {
+            return kErrorMoreData;
+        }
+        std::memcpy(name, subName.c_str(), subName.size() + 1);
+        *nameSize = static_cast<DWORD>(subName.size());
+        return kErrorSuccess;
+    });
+}
+
+namespace {
+
+// The data half of EnumValue and QueryValue.
+LONG CopyValueOut(const HiveValue& value, DWORD* type, BYTE* data, DWORD* dataSize) {
+    if (data != nullptr && dataSize == nullptr) {
+        return kErrorInvalidParameter;
+    }
+    if (type != nullptr) {
+        *type = value.type;
+    }
+    if (dataSize == nullptr) {
+        return kErrorSuccess;
+    }
+    const auto size = static_cast<DWORD>(value.data.size());
+    if (data != nullptr) {
+        if (size > *dataSize) {
+            *dataSize = size;
+            return kErrorMoreData;
+        }
+        std::copy(value.data.begin(), value.data.end(), data);
+    }
+    *dataSize = size;
+    return kErrorSuccess;
+}
+
+} // namespace
+
+LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* type, BYTE* data,
+               DWORD* dataSize) {
+    return WithHive([&](HiveStore& s) {
+        const Resolved base = Resolve(s, key);
+        if (base.status != kErrorSuccess) {
+            return base.status;
+        }
+        if ((base.granted & kKeyQueryValue) == 0) {
+            return kErrorAccessDenied;
+        }
+        if (name == nullptr || nameSize == nullptr) {
+            return kErrorInvalidParameter;
+        }
+        if (index >= base.key->values.size()) {
+            return kErrorNoMoreItems;
+        }
+        const HiveValue& value = base.key->values[index];
+        if (value.name.size() >= *nameSize) {
+            return kErrorMoreData;
+        }
+        const LONG status = CopyValueOut(value, type, data, dataSize);
+        if (status == kErrorSuccess) {
+            std::memcpy(name, value.name.c_str(), value.name.size() + 1);
+            *nameSize = static_cast<DWORD>(value.name.size());
+        }
+        return status;
+    });
+}
+
+LONG QueryValue(HKEY key, const char* valueName, DWORD* type, BYTE* data, DWORD* dataSize) {
+    return WithHive([&](HiveStore& s) {
+        const Resolved base = Resolve(s, key);
+        if (base.status != kErrorSuccess) {
+            return base.status;
+        }
+        if ((base.granted & kKeyQueryValue) == 0) {
+            return kErrorAccessDenied;
+        }
+        const HiveValue* value = base.key->FindValue(valueName == nullptr ? "" : valueName);
+        if (value == nullptr) {
+            return kErrorFileNotFound;
+        }
+        return CopyValueOut(*value, type, data, dataSize);
+    });
+}
+
+LONG SetValue(HKEY key, const char* valueName, DWORD type, const BYTE* data, DWORD dataSize) {
+    return WithHive([&](HiveStore& s) {
+        const Resolved base = Resolve(s, key);
+        if (base.status != kErrorSuccess) {
+            return base.status;
+        }
+        if ((base.granted & kKeySetValue) == 0) {
+            return kErrorAccessDenied;
+        }
+        const std::string_view name = valueName == nullptr ? "" : valueName;
+        if (name.size() > kMaxValueNameLength || (data == nullptr && dataSize != 0) ||
+            dataSize > kMaxValueDataSize) {
+            return kErrorInvalidParameter;
+        }
+        HiveValue fresh{std::string(name), type, {}};
+        if (dataSize != 0) {
+            fresh.data.assign(data, data + dataSize);
+        }
+        HiveKey& target = *base.key;
+        if (HiveValue* existing = target.FindValue(name)) {
+            fresh.name = existing->name; // a value keeps the case it was created with
+            std::swap(*existing, fresh);
+            const std::size_t at = static_cast<std::size_t>(existing - target.values.data());
+            return Commit(s, [&] { std::swap(target.values[at], fresh); });
+        }
+        target.values.push_back(std::move(fresh));
+        return Commit(s, [&] { target.values.pop_back(); });
+    });
+}
+
+LONG DeleteValue(HKEY key, const char* valueName) {
+    return WithHive([&](HiveStore& s) {
+        const Resolved base = Resolve(s, key);
+        if (base.status != kErrorSuccess) {
+            return base.status;
+        }
+        if ((base.granted & kKeySetValue) == 0) {
+            return kErrorAccessDenied;
+        }
+        HiveKey& target = *base.key;
+        HiveValue* value = target.FindValue(valueName == nullptr ? "" : valueName);
+        if (value == nullptr) {
+            return kErrorFileNotFound;
+        }
+        const auto index = value - target.values.data();
+        HiveValue removed = std::move(*value);
+        target.values.erase(target.values.begin() + index);
+        return Commit(
+            s, [&] { target.values.insert(target.values.begin() + index, std::move(removed)); });
+    });
+}
+
+LONG DeleteKey(HKEY key, const char* subKey) {
+    return WithHive([&](HiveStore& s) {
+        Resolved base = Resolve(s, key);
+        if (base.status != kErrorSuccess) {
+            return base.status;
+        }
+        std::vector<std::string_view> names;
+        if (const LONG status = SplitPath(subKey, names); status != kErrorSuccess) {
+            return status;
+        }
+        if (names.empty()) {
+            return kErrorInvalidParameter; // never the key of the handle itself
+        }
+        std::shared_ptr<HiveKey> target = base.key;
+        if (Walk(target, names) != names.size()) {
+            return kErrorFileNotFound;
+        }
+        if ((GrantedRights(target->security, s.token) & kDelete) == 0 || !target->subkeys.empty()) {
+            return kErrorAccessDenied;
+        }
+        HiveKey* parent = target->parent;
+        auto removed = parent->RemoveSubkey(target.get());
+        return Commit(s, [&] { parent->InsertSubkey(removed); });
+    });
+}
+
+LONG CloseKey(HKEY key) {
+    HiveStore& s = detail::HiveStoreInstance();
+    std::lock_guard guard(s.lock);
+    for (const HiveRoot& root : kHiveRoots) {
+        if (key == RootKey(root.index)) {
+            return kErrorSuccess;
+        }
+    }
+    return s.handles.erase(reinterpret_cast<std::uintptr_t>(key)) == 1 ? kErrorSuccess
+                                                                       : kErrorInvalidHandle;
+}
+
+LONG SetKeySecurity(HKEY key, DWORD securityInformation, const SecurityDescriptor& descriptor) {
+    return WithHive([&](HiveStore& s) {
+        const Resolved base = Resolve(s, key);
+        if (base.status != kErrorSuccess) {
+            return base.status;
+        }
+        if (securityInformation == 0 ||
+            (securityInformation & ~(kOwnerSecurityInformation | kDaclSecurityInformation)) != 0 ||
+            descriptor.dacl.size() > kMaxAceCount ||
+            std::any_of(descriptor.dacl.begin(), descriptor.dacl.end(),
+                        [](const Ace& ace) { return ace.type > kAccessDeniedAceType; })) {
+            return kErrorInvalidParameter;
+        }
+        if (((securityInformation & kOwnerSecurityInformation) != 0 &&
+             (base.granted & kWriteOwner) == 0) ||
+            ((securityInformation & kDaclSecurityInformation) != 0 &&
+             (base.granted & kWriteDac) == 0)) {
+            return kErrorAccessDenied;
+        }
+        if (!ValidDescriptorParts(securityInformation, descriptor)) {
+            return kErrorInvalidSid;
+        }
+        HiveKey& target = *base.key;
+        const SecurityDescriptor previous = target.security;
+        if ((securityInformation & kOwnerSecurityInformation) != 0) {
+            target.security.owner = descriptor.owner;
+        }
+        if ((securityInformation & kDaclSecurityInformation) != 0) {
+            target.security.daclPresent = descriptor.daclPresent;
+            target.security.daclDefaulted = descriptor.daclDefaulted;
+            target.security.dacl = descriptor.daclPresent ? descriptor.dacl : std::vector<Ace>{};
+        }
+        return Commit(s, [&] { target.security = previous; });
+    });
+}
+
+LONG GetKeySecurity(HKEY key, SecurityDescriptor* descriptor) {
+    return WithHive([&](HiveStore& s) {
+        const Resolved base = Resolve(s, key);
+        if (base.status != kErrorSuccess) {
+            return base.status;
+        }
+        if ((base.granted & kReadControl) == 0) {
+            return kErrorAccessDenied;
+        }
+        if (descriptor == nullptr) {
+            return kErrorInvalidParameter;
+        }
+        *descriptor = base.key->security;
+        return kErrorSuccess;
+    });
+}
+
+} // namespace kestrel::platform::registry
