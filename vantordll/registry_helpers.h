@@ -59,4 +59,18 @@ KESTREL_EXPORT int DelRegDir(const char* subKey);
 
 // The names of the direct subkeys of hKey\subKey, sorted ascending by byte value; empty when
 // the key cannot be opened. Names past the list's 260 are left out.
+// KStringList is returned by value across the boundary: it is a plain value (trivially
+// copyable, standard layout), which the compilers' C-linkage warnings do not know.
+#if defined(_MSC_VER)
+#pragma warning(push)
+#pragma warning(disable : 4190)
+#elif defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wreturn-type-c-linkage"
+#endif
 KESTREL_EXPORT KStringList GetRegDir(const char* subKey, kestrel::platform::registry::HKEY hKey);
+#if defined(_MSC_VER)
+#pragma warning(pop)
+#elif defined(__clang__)
+#pragma clang diagnostic pop
+#endif

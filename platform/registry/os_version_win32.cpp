@@ -25,7 +25,8 @@ std::optional<WindowsVersion> QueryWindowsVersion() {
     if (!ok) {
         return std::nullopt;
     }
-    return WindowsVersion{info.dwMajorVersion, info.dwMinorVersion,
+    return WindowsVersion{static_cast<std::uint32_t>(info.dwMajorVersion),
+                          static_cast<std::uint32_t>(info.dwMinorVersion),
                           info.dwPlatformId == VER_PLATFORM_WIN32_NT};
 }
 

@@ -242,7 +242,7 @@ LONG GetKeySecurity(HKEY key, SecurityDescriptor* descriptor) {
         result.dacl.push_back(
             {header->AceType == ACCESS_DENIED_ACE_TYPE ? kAccessDeniedAceType
                                                        : kAccessAllowedAceType,
-             header->AceFlags, entry->Mask,
+             header->AceFlags, static_cast<DWORD>(entry->Mask),
              SidText(reinterpret_cast<PSID>(const_cast<::DWORD*>(&entry->SidStart)))});
     }
     *descriptor = std::move(result);

@@ -119,6 +119,24 @@ TEST_F(RegistryBackend, AnotherUsersTokenIsCheckedAgainstTheLists) {
               reg::kErrorAccessDenied);
 }
 
+TEST_F(RegistryBackend, MalformedSecurityAndSelfDeletionAreRefused) {
+    MakeKey("Software\\K");
+    reg::ScopedKey key;
+    ASSERT_EQ(reg::OpenKey(kHkeyLocalMachine, "Software\\K", key.Receive()), reg::kErrorSuccess);
+    const reg::SecurityDescriptor badSid{"", true, false, {{0, 0, reg::kKeyRead, "S-1-x"}}};
+    const reg::SecurityDescriptor badType{"", true, false, {{7, 0, reg::kKeyRead, "S-1-1-0"}}};
+    const reg::SecurityDescriptor badOwner{"Administrators", true, false, {}};
+    EXPECT_EQ(reg::SetKeySecurity(key.Get(), reg::kDaclSecurityInformation, badSid),
+              reg::kErrorInvalidSid);
+    EXPECT_EQ(reg::SetKeySecurity(key.Get(), reg::kDaclSecurityInformation, badType),
+              reg::kErrorInvalidParameter);
+    EXPECT_EQ(reg::SetKeySecurity(key.Get(), reg::kOwnerSecurityInformation, badOwner),
+              reg::kErrorInvalidSid);
+    EXPECT_EQ(reg::DeleteKey(key.Get(), ""), reg::kErrorInvalidParameter);
+    EXPECT_EQ(reg::DeleteKey(kHkeyLocalMachine, nullptr), reg::kErrorInvalidParameter);
+    EXPECT_TRUE(KeyExists("Software\\K"));
+}
+
 TEST_F(RegistryBackend, HiveSurvivesAReloadFromItsFile) {
     MakeKey("SYSTEM\\Enum\\USBSTOR\\Disk\\0001");
     SetValueBytes("SYSTEM\\Enum\\USBSTOR\\Disk", "FriendlyName", "USB DISK", reg::kRegSz);
