@@ -1,0 +1,270 @@
+#include "platform/devices/devices.h"
+
+#include "platform/devices/usbstor_path.h"
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+namespace kestrel::platform::devices {
+// Process-wide state sits behind an accessor with external linkage: programs export their
+// symbols, so every module of the process resolves the accessor to one instance.
+namespace detail {
+
+struct DevicesState {
+    std::mutex lock; // backend, handles, nextHandle, subscribers, monitorBackend
+    std::shared_ptr<Backend> backend;
+    std::unordered_map<std::uintptr_t, std::shared_ptr<Connection>> handles;
+    // Handle values start high and step by 4 like Windows handles; they are never reused.
+    std::uintptr_t nextHandle = 0x1000;
+    std::map<std::uint64_t, HotplugCallback> subscribers;
+    std::uint64_t nextSubscriber = 1;
+    std::shared_ptr<Backend> monitorBackend; // backend whose monitor runs, or null
+
+    // Held while callbacks run, so that unsubscribing waits for a running callback.
+    std::mutex dispatchLock;
+    std::atomic<std::thread::id> dispatchThread{};
+};
+
+DevicesState& DevicesStateInstance() {
+    static DevicesState state;
+    return state;
+}
+
+} // namespace detail
+
+namespace {
+
+detail::DevicesState& State() {
+    return detail::DevicesStateInstance();
+}
+
+std::shared_ptr<Backend> BackendLocked(detail::DevicesState& s) {
+    if (!s.backend) {
+        s.backend = MakeBackendFromEnvironment();
+    }
+    return s.backend;
+}
+
+void Dispatch(std::uint32_t event, const std::string& path) {
+    // Notifications name the interface in upper case, as device notifications do on Windows
+    // ("\\?\USBSTOR#DISK&..."); the device set's checks of the name rely on that.
+    const auto record = MakeInterfaceBroadcast(ToUpperAscii(path));
+    auto& s = State();
+    std::lock_guard dispatching(s.dispatchLock);
+    s.dispatchThread.store(std::this_thread::get_id());
+    std::map<std::uint64_t, HotplugCallback> subscribers;
+    {
+        std::lock_guard guard(s.lock);
+        subscribers = s.subscribers;
+    }
+    for (auto& [id, callback] : subscribers) {
+        {
+            // A subscriber that left while an earlier one ran is not called.
+            std::lock_guard guard(s.lock);
+            if (s.subscribers.find(id) == s.subscribers.end()) {
+                continue;
+            }
+        }
+        callback(event, record.data());
+    }
+    s.dispatchThread.store(std::thread::id{});
+}
+
+// Starts the monitor of the current backend when subscribers exist and it is not running.
+// Called with s.lock held.
+bool EnsureMonitorLocked(detail::DevicesState& s) {
+    auto backend = BackendLocked(s);
+    if (s.monitorBackend == backend) {
+        return true;
+    }
+    if (!backend->StartMonitor(&Dispatch)) {
+        return false;
+    }
+    s.monitorBackend = backend;
+    return true;
+}
+
+} // namespace
+
+std::vector<unsigned char> MakeInterfaceBroadcast(const std::string& interfaceName) {
+    // The class identifier in its binary form, as the Windows record carries it.
+    static constexpr unsigned char kClassId[16] = {0x07, 0x63, 0xF5, 0x53, 0xBF, 0xB6, 0xD0, 0x11,
+                                                   0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B};
+    std::vector<unsigned char> record(kBroadcastNameOffset + interfaceName.size() + 1, 0);
+    const auto size = static_cast<std::uint32_t>(record.size());
+    const std::uint32_t type = kDeviceTypeInterface;
+    std::memcpy(record.data(), &size, 4);
+    std::memcpy(record.data() + 4, &type, 4);
+    std::memcpy(record.data() + 12, kClassId, sizeof kClassId);
+    std::memcpy(record.data() + kBroadcastNameOffset, interfaceName.data(), interfaceName.size());
+    return record;
+}
+
+bool Enumerate(std::vector<InterfaceInfo>& interfaces) {
+    std::shared_ptr<Backend> backend;
+    {
+        std::lock_guard guard(State().lock);
+        backend = BackendLocked(State());
+    }
+    interfaces.clear();
+    return backend->Enumerate(interfaces);
+}
+
+DeviceHandle Open(const std::string& path, int* error) {
+    std::shared_ptr<Backend> backend;
+    {
+        std::lock_guard guard(State().lock);
+        backend = BackendLocked(State());
+    }
+    int code = 0;
+    std::unique_ptr<Connection> connection = backend->Open(path, code);
+    if (!connection) {
+        if (error != nullptr) {
+            *error = code != 0 ? code : kErrorFileNotFound;
+        }
+        return nullptr;
+    }
+    auto& s = State();
+    std::lock_guard guard(s.lock);
+    const std::uintptr_t value = s.nextHandle;
+    s.nextHandle += 4;
+    s.handles.emplace(value, std::shared_ptr<Connection>(std::move(connection)));
+    if (error != nullptr) {
+        *error = 0;
+    }
+    return reinterpret_cast<DeviceHandle>(value);
+}
+
+bool Close(DeviceHandle handle) {
+    if (handle == nullptr) {
+        return false;
+    }
+    std::shared_ptr<Connection> connection;
+    {
+        auto& s = State();
+        std::lock_guard guard(s.lock);
+        auto it = s.handles.find(reinterpret_cast<std::uintptr_t>(handle));
+        if (it == s.handles.end()) {
+            return false;
+        }
+        connection = std::move(it->second);
+        s.handles.erase(it);
+    }
+    // The device closes here, or when a command still in flight on another thread ends.
+    return true;
+}
+
+int Send(DeviceHandle handle, const ScsiRequest& request) {
+    if (request.cdb == nullptr || request.cdbLength < 6 || request.cdbLength > 16 ||
+        (request.direction != Direction::kNone && request.length != 0 &&
+         request.buffer == nullptr)) {
+        return kErrorInvalidParameter;
+    }
+    std::shared_ptr<Connection> connection;
+    {
+        auto& s = State();
+        std::lock_guard guard(s.lock);
+        auto it = s.handles.find(reinterpret_cast<std::uintptr_t>(handle));
+        if (it == s.handles.end()) {
+            return kErrorInvalidHandle;
+        }
+        connection = it->second;
+    }
+    return connection->Send(request);
+}
+
+std::size_t OpenHandleCount() {
+    std::lock_guard guard(State().lock);
+    return State().handles.size();
+}
+
+Subscription::~Subscription() {
+    Reset();
+}
+
+Subscription::Subscription(Subscription&& other) noexcept : id_(std::exchange(other.id_, 0)) {}
+
+Subscription& Subscription::operator=(Subscription&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        id_ = std::exchange(other.id_, 0);
+    }
+    return *this;
+}
+
+void Subscription::Reset() {
+    if (id_ == 0) {
+        return;
+    }
+    auto& s = State();
+    std::shared_ptr<Backend> toStop;
+    {
+        std::lock_guard guard(s.lock);
+        s.subscribers.erase(id_);
+        id_ = 0;
+        // The monitor stops with its last subscriber, unless this is the monitor's own thread
+        // (a callback unsubscribing): it keeps running until the next change of backend.
+        if (s.subscribers.empty() && s.dispatchThread.load() != std::this_thread::get_id()) {
+            toStop = std::exchange(s.monitorBackend, nullptr);
+        }
+    }
+    if (s.dispatchThread.load() == std::this_thread::get_id()) {
+        return; // inside a callback: the dispatcher skips removed subscribers
+    }
+    if (toStop) {
+        toStop->StopMonitor();
+    }
+    // Wait for a callback that may be running on the monitor thread.
+    std::lock_guard waitForDispatch(s.dispatchLock);
+}
+
+Subscription Subscribe(HotplugCallback callback) {
+    auto& s = State();
+    std::lock_guard guard(s.lock);
+    if (!callback || !EnsureMonitorLocked(s)) {
+        return Subscription();
+    }
+    const std::uint64_t id = s.nextSubscriber++;
+    s.subscribers.emplace(id, std::move(callback));
+    return Subscription(id);
+}
+
+Subscription SubscribeWindow(WindowHandle window) {
+    if (window == nullptr) {
+        return Subscription();
+    }
+    return Subscribe([window](std::uint32_t event, const void* record) {
+        std::uint32_t size = 0;
+        std::memcpy(&size, record, 4);
+        PostWindowMessageCopy(window, kDeviceChangeMessage, event, record, size);
+    });
+}
+
+std::shared_ptr<Backend> CurrentBackend() {
+    std::lock_guard guard(State().lock);
+    return BackendLocked(State());
+}
+
+void UseBackend(std::shared_ptr<Backend> backend) {
+    auto& s = State();
+    std::shared_ptr<Backend> toStop;
+    {
+        std::lock_guard guard(s.lock);
+        s.backend = std::move(backend);
+        toStop = std::exchange(s.monitorBackend, nullptr);
+    }
+    if (toStop) {
+        toStop->StopMonitor();
+    }
+    std::lock_guard guard(s.lock);
+    if (!s.subscribers.empty()) {
+        EnsureMonitorLocked(s);
+    }
+}
+
+} // namespace kestrel::platform::devices

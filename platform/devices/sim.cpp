@@ -1,0 +1,88 @@
+// The sim backend: the simulated devices of sim/ (TheFarm()) behind the devices contract. It
+// lists every present simulated disk, including those of other models, so that the device set's
+// own filtering is exercised as on a real system; it opens only devices of the production
+// model. Hot-plug events come from the farm on the thread that plugged or unplugged a device.
+
+#include "platform/devices/devices.h"
+#include "sim/farm.h"
+
+#include <mutex>
+#include <utility>
+
+namespace kestrel::platform::devices {
+namespace {
+
+class SimConnection final : public Connection {
+public:
+    SimConnection(std::shared_ptr<sim::Device> device, std::uint64_t generation)
+        : device_(std::move(device)), generation_(generation) {}
+    int Send(const ScsiRequest& request) override { return device_->Execute(generation_, request); }
+
+private:
+    std::shared_ptr<sim::Device> device_;
+    std::uint64_t generation_;
+};
+
+class SimBackend final : public Backend {
+public:
+    ~SimBackend() override { StopMonitor(); }
+
+    const char* Name() const override { return "sim"; }
+
+    bool Enumerate(std::vector<InterfaceInfo>& interfaces) override {
+        for (const auto& device : sim::TheFarm().Devices()) {
+            if (device->Present()) {
+                interfaces.push_back({device->InterfacePath(), device->FriendlyName()});
+            }
+        }
+        return true;
+    }
+
+    std::unique_ptr<Connection> Open(const std::string& path, int& error) override {
+        auto device = sim::TheFarm().FindPresent(path);
+        if (!device || !device->IsProductionModel()) {
+            error = kErrorFileNotFound;
+            return nullptr;
+        }
+        return std::make_unique<SimConnection>(device, device->Generation());
+    }
+
+    bool StartMonitor(BackendEventSink sink) override {
+        std::lock_guard guard(lock_);
+        if (listener_ != 0) {
+            return true;
+        }
+        sink_ = std::move(sink);
+        listener_ =
+            sim::TheFarm().AddListener([this](std::uint32_t event, const std::string& path) {
+                std::lock_guard inner(lock_);
+                if (listener_ != 0 && sink_) {
+                    sink_(event, path);
+                }
+            });
+        return true;
+    }
+
+    void StopMonitor() override {
+        std::lock_guard guard(lock_);
+        if (listener_ != 0) {
+            sim::TheFarm().RemoveListener(listener_);
+            listener_ = 0;
+            sink_ = nullptr;
+        }
+    }
+
+private:
+    // Held while the sink runs, so that StopMonitor returns only once no call is in flight.
+    std::recursive_mutex lock_;
+    std::uint64_t listener_ = 0;
+    BackendEventSink sink_;
+};
+
+} // namespace
+
+std::shared_ptr<Backend> MakeSimBackend() {
+    return std::make_shared<SimBackend>();
+}
+
+} // namespace kestrel::platform::devices

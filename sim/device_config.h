@@ -1,0 +1,107 @@
+#pragma once
+// Everything that makes one simulated device what it is: its chip, loader, identity, media
+// faults, command failures and timing. A default-constructed config is a healthy device of the
+// production model with loader level 2; tests change the fields they care about:
+//
+//   sim::DeviceConfig config = sim::DeviceConfig::ForClass(9);
+//   config.loaderLevel = 1;
+//   config.factoryBadBlocks = {3, 7};
+//   config.failingPages = {640};
+//   config.failures.push_back({.subCommand = 0x12, .count = 3, .errorCode = 31});
+
+#include "sim/chip.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrel::sim {
+
+// Commands that fail at the transport level (the pass-through itself reports an error) before
+// the device acts on them.
+struct FailureRule {
+    int subCommand = -1;    // the sub-command it applies to; -1 for every command
+    std::uint32_t skip = 0; // matching commands that pass before the failures begin
+    std::int32_t count = 1; // failures in a row; -1 fails for ever (a permanent failure)
+    int errorCode = 31;     // the OS error code the failure reports
+};
+
+// A block that wears out: it works until it has been erased `afterErases` times, then every
+// program of it stores one bit wrong (a grown-bad block). 0 makes it bad from the start.
+struct GrownBadBlock {
+    std::uint32_t block = 0;
+    std::uint32_t afterErases = 0;
+};
+
+// Time per command and per NAND operation. Defaults: 0.5 ms per USB command round trip and
+// 40 MB/s of data (USB 2.0 mass-storage measurements); SLC 2 KiB pages read 25 us, program
+// 200 us, erase 1.5 ms; MLC pages of 4 KiB and more read 50 us, program 1.3 ms, erase 3 ms
+// (common NAND datasheets). Sources in docs/simulation.md.
+struct LatencyModel {
+    double commandUs = 500.0;
+    double bytesPerUs = 40.0; // 40 MB/s
+    double pageReadUs = 25.0;
+    double pageProgramUs = 200.0;
+    double blockEraseUs = 1500.0;
+    // Real time taken per unit of modelled time, further multiplied by the clock's sleep
+    // scale (tests set that to 0, so no simulated command ever sleeps there).
+    double scale = 1.0;
+
+    static LatencyModel Zero();
+    static LatencyModel ForPageSize(std::uint32_t pageSize); // SLC up to 2 KiB, else MLC
+};
+
+struct DeviceConfig {
+    Chip chip = DefaultChip();
+
+    // Loader signature at 0x9D800010: present unless `loaderSignature` is false.
+    bool loaderSignature = true;
+    int loaderLevel = 2; // 0..15
+    int loaderClass = 0; // 0..15
+
+    std::uint32_t bootDeviceId = 0;   // what sub-command 0x15 reports
+    std::uint16_t sysInfoBlock = 2;   // in the factory system-information record
+    std::uint16_t bootAreaOffset = 2; // ditto
+
+    // SCSI inquiry strings and USB instance. An empty revision or instance is filled in by the
+    // device set of the simulation: revisions 1.00, 1.01, ... in order of addition, so that
+    // every device keeps an identity of its own; give two devices the same revision to see
+    // them share one.
+    std::string vendor = "USB DISK";
+    std::string product = "MASS STORAGE";
+    std::string revision;
+    std::string instance;
+
+    std::vector<std::uint32_t> factoryBadBlocks; // read back as 0x00, erase and program fail
+    std::vector<GrownBadBlock> grownBadBlocks;
+    // Pages whose read-back differs from what was programmed in one byte (in the middle of the
+    // page), every time they are read.
+    std::vector<std::uint32_t> failingPages;
+    std::vector<FailureRule> failures;
+
+    // Values of the NAND chip's parameter registers at power-on; registers not listed read 0.
+    std::map<std::uint8_t, std::uint8_t> parameterRegisters = DefaultParameterRegisters();
+
+    // The identification record as the device sends it, instead of the one built from the
+    // chip (16 bytes at loader level 0, 64 bytes above).
+    std::optional<std::vector<std::uint8_t>> idRecord;
+
+    LatencyModel latency = LatencyModel::ForPageSize(2048);
+    // How long a restart keeps the device away before it re-enumerates.
+    std::uint32_t restartDelayMs = 500;
+    // Keep a log of every command (sub-command, address, length, outcome). Bounded to the
+    // most recent kCommandLogLimit entries.
+    bool commandLog = true;
+
+    static std::map<std::uint8_t, std::uint8_t> DefaultParameterRegisters();
+    // A default device whose chip is the preset of the identification class, with the latency
+    // of its page size.
+    static DeviceConfig ForClass(int idClass);
+    static DeviceConfig ForChip(const Chip& chip);
+};
+
+inline constexpr std::size_t kCommandLogLimit = 65536;
+
+} // namespace kestrel::sim

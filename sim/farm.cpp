@@ -1,0 +1,116 @@
+#include "sim/farm.h"
+
+#include "platform/devices/usbstor_path.h"
+
+#include <cstdio>
+
+namespace kestrel::sim {
+
+std::shared_ptr<Device> Farm::Add(DeviceConfig config) {
+    std::uint32_t number = 0;
+    {
+        std::lock_guard guard(lock_);
+        number = added_++;
+    }
+    if (config.revision.empty()) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%u.%02u", 1 + number / 100, number % 100);
+        config.revision = text;
+    }
+    if (config.instance.empty()) {
+        char text[48];
+        std::snprintf(text, sizeof text, "7&2f3e4d5c&0&sim%04u&0", number);
+        config.instance = text;
+    }
+    auto device = std::make_shared<Device>(std::move(config));
+    device->SetPlugListener(
+        [this](std::uint32_t event, const std::string& path) { Broadcast(event, path); });
+    {
+        std::lock_guard guard(lock_);
+        devices_.push_back(device);
+    }
+    Broadcast(platform::devices::kDeviceArrival, device->InterfacePath());
+    return device;
+}
+
+void Farm::Remove(const std::shared_ptr<Device>& device) {
+    if (!device) {
+        return;
+    }
+    device->Unplug();
+    device->SetPlugListener(nullptr);
+    std::lock_guard guard(lock_);
+    std::erase(devices_, device);
+}
+
+void Farm::Clear() {
+    std::vector<std::shared_ptr<Device>> gone;
+    {
+        std::lock_guard guard(lock_);
+        gone.swap(devices_);
+        added_ = 0;
+    }
+    for (auto& device : gone) {
+        device->SetPlugListener(nullptr);
+    }
+}
+
+std::vector<std::shared_ptr<Device>> Farm::Devices() const {
+    std::lock_guard guard(lock_);
+    return devices_;
+}
+
+std::size_t Farm::Size() const {
+    std::lock_guard guard(lock_);
+    return devices_.size();
+}
+
+std::shared_ptr<Device> Farm::At(std::size_t index) const {
+    std::lock_guard guard(lock_);
+    return index < devices_.size() ? devices_[index] : nullptr;
+}
+
+std::shared_ptr<Device> Farm::FindPresent(const std::string& path) const {
+    std::lock_guard guard(lock_);
+    for (const auto& device : devices_) {
+        if (platform::devices::EqualsIgnoreCase(device->InterfacePath(), path) &&
+            device->Present()) {
+            return device;
+        }
+    }
+    return nullptr;
+}
+
+std::uint64_t Farm::AddListener(PlugListener listener) {
+    std::lock_guard guard(lock_);
+    const std::uint64_t id = nextListener_++;
+    listeners_.emplace(id, std::make_shared<PlugListener>(std::move(listener)));
+    return id;
+}
+
+void Farm::RemoveListener(std::uint64_t id) {
+    std::lock_guard guard(lock_);
+    listeners_.erase(id);
+}
+
+void Farm::Broadcast(std::uint32_t event, const std::string& path) {
+    std::vector<std::shared_ptr<PlugListener>> listeners;
+    {
+        std::lock_guard guard(lock_);
+        for (auto& [id, listener] : listeners_) {
+            listeners.push_back(listener);
+        }
+    }
+    for (auto& listener : listeners) {
+        (*listener)(event, path);
+    }
+}
+
+// Process-wide state sits behind an accessor with external linkage: programs export their
+// symbols, so every module of the process resolves the accessor to one instance.
+Farm& TheFarm() {
+    static Farm farm;
+    return farm;
+}
+
+} // namespace kestrel::sim

@@ -1,0 +1,67 @@
+#pragma once
+// The NAND array of a simulated device with the rules of real NAND: an erase sets every byte of
+// a block to 0xFF; programming can only clear bits (the stored byte becomes old AND new); a
+// second program of a page without an erase in between is a host error, recorded and then
+// carried out as the chip would (AND). Factory-bad blocks read 0x00 and keep nothing; grown-bad
+// blocks store one bit wrong once worn out; failing pages read back one byte wrong. Pages are
+// stored sparsely: an erased page takes no memory, so chips of several GiB cost only what was
+// written. Not thread-safe: the owning device serialises access.
+
+#include "sim/chip.h"
+#include "sim/device_config.h"
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace kestrel::sim {
+
+struct BlockStats {
+    std::uint32_t erases = 0;   // erase commands that reached the block
+    std::uint32_t programs = 0; // page programs that reached the block
+};
+
+class NandArray {
+public:
+    explicit NandArray(const DeviceConfig& config);
+
+    const Chip& Geometry() const { return chip_; }
+    bool ValidPage(std::uint64_t page) const { return page < chip_.PageCount(); }
+    std::uint32_t BlockOf(std::uint64_t page) const {
+        return static_cast<std::uint32_t>(page / chip_.pagesPerBlock);
+    }
+
+    // Erases the block holding `page`.
+    void EraseBlockOf(std::uint64_t page);
+    // Programs the first data.size() bytes of the page (at most a page); the rest keeps its
+    // bytes. Returns false when the page was already programmed since its last erase.
+    bool Program(std::uint64_t page, const std::uint8_t* data, std::size_t length);
+    // Reads length bytes (at most a page) as the host would see them.
+    void Read(std::uint64_t page, std::uint8_t* out, std::size_t length) const;
+
+    // Device-side views for tests and readers: stored bytes without injected read faults.
+    std::vector<std::uint8_t> PageBytes(std::uint64_t page) const;
+    bool IsPageErased(std::uint64_t page) const; // not programmed since the last erase
+    std::uint32_t PageProgramsSinceErase(std::uint64_t page) const;
+    BlockStats Stats(std::uint32_t block) const;
+    bool IsBlockBad(std::uint32_t block) const; // factory-bad, or grown-bad and worn out
+
+private:
+    struct Page {
+        std::unique_ptr<std::uint8_t[]> bytes;
+        std::uint32_t programs = 0; // since the last erase
+    };
+    bool FactoryBad(std::uint32_t block) const { return factoryBad_.count(block) != 0; }
+    bool WornOut(std::uint32_t block) const;
+
+    Chip chip_;
+    std::unordered_map<std::uint64_t, Page> pages_; // programmed pages only
+    std::vector<BlockStats> stats_;
+    std::unordered_set<std::uint32_t> factoryBad_;
+    std::unordered_map<std::uint32_t, std::uint32_t> grownBadAfter_;
+    std::unordered_set<std::uint64_t> failingPages_;
+};
+
+} // namespace kestrel::sim

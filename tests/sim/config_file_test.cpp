@@ -1,0 +1,115 @@
+// The simulated-device configuration file and the environment variables.
+#include "sim/config_file.h"
+#include "sim/farm.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace kestrel::sim {
+namespace {
+
+TEST(SimConfigFile, DescribesEachDevice) {
+    const char* text = "# two kinds\n"
+                       "[device]\n"
+                       "chip = class9\n"
+                       "loader_level = 1\n"
+                       "loader_class = 2\n"
+                       "factory_bad = 3, 7\n"
+                       "grown_bad = 12@5, 13\n"
+                       "failing_pages = 640\n"
+                       "fail = 12:3:31\n"
+                       "fail = any:always:1167:100\n"
+                       "parameter = 0xA0:0x40\n"
+                       "revision = 2.00\n"
+                       "latency = zero\n"
+                       "\n"
+                       "[Device]\n"
+                       "count = 2\n"
+                       "boot_device_id = 2\n"
+                       "mb_per_s = 20\n";
+    std::vector<DeviceConfig> devices;
+    std::string error;
+    ASSERT_TRUE(ParseSimConfig(text, devices, error)) << error;
+    ASSERT_EQ(devices.size(), 3u);
+    const DeviceConfig& a = devices[0];
+    EXPECT_EQ(a.chip.idClass, 9);
+    EXPECT_TRUE(a.chip.pairedPages);
+    EXPECT_EQ(a.loaderLevel, 1);
+    EXPECT_EQ(a.loaderClass, 2);
+    EXPECT_EQ(a.factoryBadBlocks, std::vector<std::uint32_t>({3, 7}));
+    ASSERT_EQ(a.grownBadBlocks.size(), 2u);
+    EXPECT_EQ(a.grownBadBlocks[0].afterErases, 5u);
+    EXPECT_EQ(a.grownBadBlocks[1].block, 13u);
+    ASSERT_EQ(a.failures.size(), 2u);
+    EXPECT_EQ(a.failures[0].subCommand, 0x12);
+    EXPECT_EQ(a.failures[0].count, 3);
+    EXPECT_EQ(a.failures[1].subCommand, -1);
+    EXPECT_EQ(a.failures[1].count, -1);
+    EXPECT_EQ(a.failures[1].errorCode, 1167);
+    EXPECT_EQ(a.failures[1].skip, 100u);
+    EXPECT_EQ(a.parameterRegisters.at(0xA0), 0x40);
+    EXPECT_EQ(a.revision, "2.00");
+    EXPECT_EQ(a.latency.commandUs, 0);
+    EXPECT_EQ(devices[1].bootDeviceId, 2u);
+    EXPECT_EQ(devices[2].latency.bytesPerUs, 20);
+    EXPECT_EQ(devices[2].chip.idClass, 0);
+}
+
+struct BadCase {
+    const char* text;
+    const char* message;
+};
+
+class SimConfigErrors : public ::testing::TestWithParam<BadCase> {};
+
+TEST_P(SimConfigErrors, NameTheLineAndAddNothing) {
+    std::vector<DeviceConfig> devices;
+    std::string error;
+    EXPECT_FALSE(ParseSimConfig(GetParam().text, devices, error));
+    EXPECT_NE(error.find(GetParam().message), std::string::npos) << error;
+    EXPECT_TRUE(devices.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SimConfigErrors,
+    ::testing::Values(BadCase{"chip = class1\n", "line 1: key outside"},
+                      BadCase{"[device]\nchip = class12\n", "line 2: chip"},
+                      BadCase{"[device]\ncolour = blue\n", "unknown key"},
+                      BadCase{"[drive]\n", "unknown section"},
+                      BadCase{"[device]\nloader_level = 16\n", "loader_level"},
+                      BadCase{"[device]\nloader_level = -1\n", "loader_level"},
+                      BadCase{"[device]\nfactory_bad = 4096\n", "beyond the chip"},
+                      BadCase{"[device]\nfailing_pages = 1, x\n", "failing_pages"},
+                      BadCase{"[device]\nfail = 12:3\n", "fail"},
+                      BadCase{"[device]\ncount = 65\n", "count"},
+                      BadCase{"[device]\ncount = 40\n[device]\ncount = 25\n", "more than 64"},
+                      BadCase{"[device]\nblocks\n", "key = value"}));
+
+TEST(SimEnvironment, SimulateAddsDefaultDevicesAndBadValuesAddNone) {
+    TheFarm().Clear();
+    unsetenv("KESTREL_SIM_CONFIG");
+    setenv("KESTREL_SIMULATE", "3", 1);
+    bool requested = false;
+    std::string error;
+    EXPECT_TRUE(AddDevicesFromEnvironment(requested, error));
+    EXPECT_TRUE(requested);
+    EXPECT_EQ(TheFarm().Size(), 3u);
+    TheFarm().Clear();
+
+    setenv("KESTREL_SIMULATE", "65", 1);
+    EXPECT_FALSE(AddDevicesFromEnvironment(requested, error));
+    EXPECT_EQ(TheFarm().Size(), 0u);
+
+    setenv("KESTREL_SIM_CONFIG", "/nonexistent/kestrel-sim.conf", 1);
+    EXPECT_FALSE(AddDevicesFromEnvironment(requested, error));
+    EXPECT_NE(error.find("cannot open"), std::string::npos);
+    unsetenv("KESTREL_SIM_CONFIG");
+    unsetenv("KESTREL_SIMULATE");
+    EXPECT_TRUE(AddDevicesFromEnvironment(requested, error));
+    EXPECT_FALSE(requested);
+    EXPECT_EQ(TheFarm().Size(), 0u);
+}
+
+} // namespace
+} // namespace kestrel::sim

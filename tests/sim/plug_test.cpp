@@ -1,0 +1,116 @@
+// Plugging, unplugging and restarting simulated devices, and the identities the farm gives.
+#include "platform/clock/clock.h"
+#include "platform/devices/usbstor_path.h"
+#include "sim/farm.h"
+#include "sim_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+namespace kestrel::sim {
+namespace {
+
+class Plug : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetSleepScale(0);
+        TheFarm().Clear();
+        listener_ = TheFarm().AddListener([this](std::uint32_t event, const std::string& path) {
+            std::lock_guard guard(lock_);
+            events_.emplace_back(event, path);
+        });
+    }
+    void TearDown() override {
+        TheFarm().RemoveListener(listener_);
+        TheFarm().Clear();
+    }
+    std::vector<std::pair<std::uint32_t, std::string>> Events() {
+        std::lock_guard guard(lock_);
+        return events_;
+    }
+
+    std::uint64_t listener_ = 0;
+    std::mutex lock_;
+    std::vector<std::pair<std::uint32_t, std::string>> events_;
+};
+
+TEST_F(Plug, FarmGivesDistinctRevisionsAndInstancesUnlessConfigured) {
+    auto a = TheFarm().Add(DeviceConfig{});
+    auto b = TheFarm().Add(DeviceConfig{});
+    DeviceConfig same;
+    same.revision = "1.00";
+    auto c = TheFarm().Add(same);
+    EXPECT_EQ(a->InterfacePath(),
+              "\\\\?\\usbstor#disk&ven_usb_disk&prod_mass_storage&rev_1.00#7&2f3e4d5c&0&sim0000&0#"
+              "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
+    EXPECT_NE(b->InterfacePath().find("rev_1.01#"), std::string::npos);
+    EXPECT_NE(c->InterfacePath().find("rev_1.00#"), std::string::npos);
+    EXPECT_NE(a->InterfacePath(), c->InterfacePath());
+    EXPECT_EQ(a->FriendlyName(), "USB DISK MASS STORAGE USB Device");
+    EXPECT_EQ(Events().size(), 3u);
+    EXPECT_EQ(TheFarm().FindPresent(platform::devices::ToUpperAscii(b->InterfacePath())), b);
+}
+
+TEST_F(Plug, UnplugEndsOldHandlesForGoodAndPowerCyclesTheDevice) {
+    DeviceConfig config;
+    config.latency = LatencyModel::Zero();
+    auto device = TheFarm().Add(config);
+    const std::uint64_t before = device->Generation();
+    device->SetMemoryWord(0x80000000, 0x12345678);
+    device->SetMemoryWord(kParameterMarkWord, 0xAA55AA55);
+    ASSERT_EQ(test::None(*device, 0x11, 0), 0);
+
+    device->Unplug();
+    EXPECT_FALSE(device->Present());
+    EXPECT_EQ(TheFarm().FindPresent(device->InterfacePath()), nullptr);
+    platform::devices::ScsiRequest request;
+    const std::uint8_t cdb[10] = {0xC2, 0x07};
+    request.cdb = cdb;
+    request.cdbLength = 10;
+    EXPECT_EQ(device->Execute(before, request), platform::devices::kErrorNotConnected);
+
+    device->Replug();
+    EXPECT_EQ(device->Execute(before, request), platform::devices::kErrorNotConnected);
+    EXPECT_EQ(device->Execute(device->Generation(), request), 0);
+    EXPECT_EQ(device->MemoryWord(0x80000000), 0u);
+    EXPECT_EQ(device->MemoryWord(kParameterMarkWord), 0u);
+    EXPECT_EQ(device->MemoryWord(kLoaderSignatureAddress) & 0xFF, 0xA5u);
+    EXPECT_EQ(device->BlockStatsOf(0).erases, 1u); // the NAND keeps its history
+
+    const auto events = Events();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[1].first, platform::devices::kDeviceRemoveComplete);
+    EXPECT_EQ(events[2].first, platform::devices::kDeviceArrival);
+    EXPECT_EQ(events[2].second, device->InterfacePath());
+}
+
+TEST_F(Plug, RestartComesBackUnderTheSameIdentityKeepingTheAdjustmentMark) {
+    auto device = TheFarm().Add(DeviceConfig::ForClass(9));
+    const std::string path = device->InterfacePath();
+    device->SetMemoryWord(kParameterMarkWord, 0xAA55AA55);
+    device->SetMemoryWord(0x80000000, 7);
+    const std::uint64_t before = device->Generation();
+    device->Restart(500);
+    device->WaitForRestart();
+    EXPECT_TRUE(device->Present());
+    EXPECT_EQ(device->InterfacePath(), path);
+    EXPECT_NE(device->Generation(), before);
+    EXPECT_EQ(device->MemoryWord(kParameterMarkWord), 0xAA55AA55u);
+    EXPECT_EQ(device->MemoryWord(0x80000000), 0u);
+    const auto events = Events();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[1], std::make_pair(platform::devices::kDeviceRemoveComplete, path));
+    EXPECT_EQ(events[2], std::make_pair(platform::devices::kDeviceArrival, path));
+}
+
+TEST_F(Plug, RemoveAnnouncesTheRemovalAndForgetsTheDevice) {
+    auto device = TheFarm().Add(DeviceConfig{});
+    TheFarm().Remove(device);
+    EXPECT_EQ(TheFarm().Size(), 0u);
+    EXPECT_EQ(Events().back().first, platform::devices::kDeviceRemoveComplete);
+}
+
+} // namespace
+} // namespace kestrel::sim
