@@ -73,8 +73,7 @@ bool WriteAndVerify(void* handle, const std::uint8_t* data, std::uint32_t page,
     if (pageSize == 0 || pageSize > kMaxPageSize) {
         return false;
     }
-    if (WriteVendorSector(data, handle, kWriteNandPage, page,
-                          pageSize) == 0) {
+    if (WriteVendorSector(data, handle, kWriteNandPage, page, pageSize) == 0) {
         return false;
     }
     std::vector<std::uint8_t> back(pageSize);
@@ -395,8 +394,8 @@ void AdjustNandParameters(IspJob& job) {
     const std::uint32_t c9 = ReadNandParameter(handle, 0xC9) & 0xFF;
     WriteNandParameter(handle, 0xC9, c9 + 1);
     std::uint32_t extra = 0;
-    for (std::uint8_t reg : {std::uint8_t{0xA7}, std::uint8_t{0xAD}, std::uint8_t{0xAE},
-                             std::uint8_t{0xAF}}) {
+    for (std::uint8_t reg :
+         {std::uint8_t{0xA7}, std::uint8_t{0xAD}, std::uint8_t{0xAE}, std::uint8_t{0xAF}}) {
         extra = (extra << 8) | (ReadNandParameter(handle, reg) & 0xFF);
     }
     WriteDeviceWord(handle, kNandCtrlMode, 9);
