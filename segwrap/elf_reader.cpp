@@ -2,6 +2,7 @@
 
 #include "segwrap/file_bytes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gelf.h>
 #include <libelf.h>
@@ -38,7 +39,7 @@ ElfReader::~ElfReader() = default;
 
 void ElfReader::Clear() {
     elf_.reset();
-    bytes_.clear();
+    bytes_ = ByteBlock();
     header_ = {};
     segments_.clear();
     sections_.clear();
@@ -53,15 +54,21 @@ bool ElfReader::LoadFile(const char* path) {
     if (!bytes) {
         return false;
     }
-    return LoadBytes(std::move(*bytes));
+    return Load(std::move(*bytes));
 }
 
-bool ElfReader::LoadBytes(std::vector<unsigned char> bytes) {
+bool ElfReader::LoadBytes(std::span<const unsigned char> bytes) {
+    ByteBlock copy(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), copy.data());
+    return Load(std::move(copy));
+}
+
+bool ElfReader::Load(ByteBlock bytes) {
     Clear();
     bytes_ = std::move(bytes);
-    // The library reads the image in place; an empty vector still needs a valid pointer.
+    // The library reads the image in place; an empty file still needs a valid pointer.
     static char empty[1];
-    char* image = bytes_.empty() ? empty : reinterpret_cast<char*>(bytes_.data());
+    char* image = bytes_.size() == 0 ? empty : reinterpret_cast<char*>(bytes_.data());
     elf_.reset(elf_memory(image, bytes_.size()));
     if (!elf_ || !Index()) {
         Clear();

@@ -9,6 +9,8 @@
 // section-name table index is in range. Symbol and note contents are read leniently: a name
 // that cannot be found reads as "", and reading stops at the first entry that does not fit.
 
+#include "segwrap/file_bytes.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -81,7 +83,7 @@ public:
     // Loads a file or a copy of bytes; false when they are not a sound ELF file (see above).
     // A reader that failed to load holds nothing. May throw std::bad_alloc.
     bool LoadFile(const char* path);
-    bool LoadBytes(std::vector<unsigned char> bytes);
+    bool LoadBytes(std::span<const unsigned char> bytes);
 
     const ElfHeaderInfo& Header() const { return header_; }
     const std::vector<ElfSegment>& Segments() const { return segments_; }
@@ -99,10 +101,11 @@ private:
 
     ElfReader() = default;
     void Clear();
+    bool Load(ByteBlock bytes);
     bool Index();
 
     // Declared before elf_: the library reads from these bytes until elf_ is closed.
-    std::vector<unsigned char> bytes_;
+    ByteBlock bytes_;
     std::unique_ptr<Elf, ElfCloser> elf_;
     ElfHeaderInfo header_;
     std::vector<ElfSegment> segments_;

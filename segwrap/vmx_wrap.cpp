@@ -3,11 +3,13 @@
 #include "segwrap/elf_reader.h"
 #include "segwrap/file_bytes.h"
 #include "segwrap/huffman_encoder.h"
+#include "segwrap/vmx_checksum.h"
 #include "segwrap/vmx_date_stamp.h"
 #include "segwrap/vmx_image.h"
 
 #include "platform/clock/clock.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -20,46 +22,122 @@ namespace {
 constexpr std::size_t kHeaderBytes = sizeof(ImageHeader);
 constexpr std::size_t kDescriptorBytes = sizeof(ImageDescriptor);
 constexpr std::size_t kRecordHeadBytes = sizeof(SegmentRecord);
-constexpr std::size_t kSpareBytes = 10;
 constexpr std::size_t kCompressionSlack = 2048;
+
+using HeaderBytes = std::array<unsigned char, kHeaderBytes>;
+using DescriptorBytes = std::array<unsigned char, kDescriptorBytes>;
+using RecordHeadBytes = std::array<unsigned char, kRecordHeadBytes>;
 
 std::uint64_t RecordLength(std::uint32_t dataSize) {
     return (kRecordHeadBytes + std::uint64_t{dataSize} + 3) / 4 * 4;
+}
+
+template <std::size_t N>
+std::array<unsigned char, 4 * N> Words(const std::array<std::uint32_t, N>& words) {
+    std::array<unsigned char, 4 * N> bytes{};
+    for (std::size_t i = 0; i < N; ++i) {
+        StoreLe32(bytes.data() + 4 * i, words[i]);
+    }
+    return bytes;
+}
+
+// The clock is read here, once per image.
+DescriptorBytes Descriptor(const BlockViews& views, std::uint32_t flags) {
+    return Words<9>({MagicWord("VMXd"), static_cast<std::uint32_t>(kDescriptorBytes), 0x01000001u,
+                     DateStamp(platform::SystemTimeUtc()), (flags & 0x00FFFFFEu) | 0x61000001u,
+                     static_cast<std::uint32_t>(views.blocks.size()), views.entry, 0, 1});
+}
+
+RecordHeadBytes RecordHead(const BlockView& block) {
+    return Words<6>({MagicWord("VMXs"), static_cast<std::uint32_t>(RecordLength(block.size)),
+                     block.physAddr, block.virtAddr, 0, 1});
+}
+
+bool Write(std::FILE* out, const void* bytes, std::size_t length) {
+    return length == 0 || std::fwrite(bytes, 1, length, out) == length;
+}
+
+// The stored form, written from its parts: the records' bytes go from the loaded ELF file
+// straight to the output, and the sums are taken on the way, so the payload is never copied.
+// Fill bytes are zero, so an image is the same for the same ELF file and hour.
+bool WriteStored(std::FILE* out, const BlockViews& views, std::uint32_t flags,
+                 std::size_t payloadLength) {
+    static constexpr unsigned char kZeros[4] = {0, 0, 0, 0};
+    PayloadCheckSum sum(payloadLength / 4);
+    const DescriptorBytes descriptor = Descriptor(views, flags);
+    sum.AddWords(descriptor.data(), kDescriptorBytes / 4);
+    for (const BlockView& block : views.blocks) {
+        sum.AddWords(RecordHead(block).data(), kRecordHeadBytes / 4);
+        sum.AddBytesZeroFilled(block.data, block.size);
+    }
+    const HeaderBytes header =
+        Words<4>({MagicWord("VMXi"), static_cast<std::uint32_t>(kHeaderBytes + payloadLength),
+                  sum.SumA(), sum.SumB()});
+    if (!Write(out, header.data(), header.size()) ||
+        !Write(out, descriptor.data(), descriptor.size())) {
+        return false;
+    }
+    for (const BlockView& block : views.blocks) {
+        const RecordHeadBytes head = RecordHead(block);
+        const std::size_t fill = RecordLength(block.size) - kRecordHeadBytes - block.size;
+        if (!Write(out, head.data(), head.size()) || !Write(out, block.data, block.size) ||
+            !Write(out, kZeros, fill)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::unique_ptr<unsigned char[]> TryAllocate(std::size_t bytes) {
     return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[bytes]);
 }
 
-void StoreWords(unsigned char* at, std::initializer_list<std::uint32_t> words) {
-    for (std::uint32_t w : words) {
-        StoreLe32(at, w);
-        at += 4;
+// The compressed form: the payload is packed into one buffer, summed, coded into a scratch
+// buffer of payload + 2048 bytes, and written behind the header. False when either buffer
+// cannot be had or the stream would not fit its buffer (nothing is written then).
+bool WriteCompressed(std::FILE* out, const BlockViews& views, std::uint32_t flags,
+                     std::size_t payloadLength) {
+    auto payload = TryAllocate(payloadLength);
+    if (!payload) {
+        return false;
     }
-}
-
-// Packs descriptor and records at buffer + 16 and returns the payload length.
-std::size_t PackPayload(const BlockViews& views, std::uint32_t flags, unsigned char* buffer) {
-    unsigned char* at = buffer + kHeaderBytes + kDescriptorBytes;
+    const DescriptorBytes descriptor = Descriptor(views, flags);
+    unsigned char* at = std::copy(descriptor.begin(), descriptor.end(), payload.get());
     for (const BlockView& block : views.blocks) {
-        const auto length = static_cast<std::uint32_t>(RecordLength(block.size));
-        StoreWords(at, {MagicWord("VMXs"), length, block.physAddr, block.virtAddr, 0, 1});
+        const RecordHeadBytes head = RecordHead(block);
+        at = std::copy(head.begin(), head.end(), at);
         if (block.size != 0) {
-            std::memcpy(at + kRecordHeadBytes, block.data, block.size);
+            std::memcpy(at, block.data, block.size);
         }
-        // The fill bytes are zero, so an image is the same for the same ELF file and hour.
-        std::memset(at + kRecordHeadBytes + block.size, 0, length - kRecordHeadBytes - block.size);
-        at += length;
+        const std::size_t fill = RecordLength(block.size) - kRecordHeadBytes - block.size;
+        std::memset(at + block.size, 0, fill);
+        at += block.size + fill;
     }
-    const std::uint32_t imageFlags = (flags & 0x00FFFFFEu) | 0x61000001u;
-    StoreWords(buffer + kHeaderBytes,
-               {MagicWord("VMXd"), static_cast<std::uint32_t>(kDescriptorBytes), 0x01000001u,
-                DateStamp(platform::SystemTimeUtc()), imageFlags,
-                static_cast<std::uint32_t>(views.blocks.size()), views.entry, 0, 1});
-    return static_cast<std::size_t>(at - buffer) - kHeaderBytes;
+    ImageHeader sums{};
+    if (MakeCheckSum(&sums, payload.get(), static_cast<unsigned int>(payloadLength)) == 0) {
+        return false;
+    }
+    const std::size_t capacity = payloadLength + kCompressionSlack;
+    auto scratch = TryAllocate(capacity);
+    if (!scratch) {
+        return false;
+    }
+    const CompressResult packed =
+        HuffmanCompress(payload.get(), payloadLength, scratch.get(), capacity);
+    std::printf("The max bit count of this file is %u\n", packed.maxCodeLength);
+    if (packed.maxCodeLength > 100) {
+        std::printf("The image will cause error in VMX system!\n");
+    }
+    if (packed.status != CompressStatus::kOk) {
+        return false; // no image rather than a cut one
+    }
+    const HeaderBytes header =
+        Words<4>({MagicWord("VMXh"), static_cast<std::uint32_t>(kHeaderBytes + packed.length),
+                  sums.checkSumA, sums.checkSumB});
+    return Write(out, header.data(), header.size()) && Write(out, scratch.get(), packed.length);
 }
 
-// Empties an output that holds a partial image, so that nothing there can pass for an image.
+// Empties an output that may hold part of an image, so that nothing there passes for one.
 void EmptyOutput(const char* imagePath) {
     FileHandle again(std::fopen(imagePath, "wb"));
     if (!again) {
@@ -76,57 +154,23 @@ int Wrap(const char* elfPath, const char* imagePath, std::uint32_t flags) {
     if (!views) {
         return 0;
     }
-    std::uint64_t fileLength = kHeaderBytes + kDescriptorBytes;
+    std::uint64_t payloadLength = kDescriptorBytes;
     for (const BlockView& block : views->blocks) {
-        fileLength += RecordLength(block.size);
+        payloadLength += RecordLength(block.size);
     }
     // The header's length word is 32 bits: a larger image cannot be described.
-    if (fileLength > std::numeric_limits<std::uint32_t>::max()) {
+    if (kHeaderBytes + payloadLength > std::numeric_limits<std::uint32_t>::max()) {
         return 0;
     }
-    const bool compress = (flags & kVmxCompressFlag) != 0;
-
     FileHandle out(std::fopen(imagePath, "wb"));
     if (!out) {
         return 0;
     }
-    // From here on the output exists and is empty until the single write below.
-    auto buffer = TryAllocate(static_cast<std::size_t>(fileLength) + kSpareBytes +
-                              (compress ? kCompressionSlack : 0));
-    if (!buffer) {
-        return 0;
-    }
-    const std::size_t payloadLength = PackPayload(*views, flags, buffer.get());
-    ImageHeader header{};
-    if (MakeCheckSum(&header, buffer.get() + kHeaderBytes,
-                     static_cast<unsigned int>(payloadLength)) == 0) {
-        return 0;
-    }
-    if (compress) {
-        const std::size_t capacity = payloadLength + kCompressionSlack;
-        auto scratch = TryAllocate(capacity);
-        if (!scratch) {
-            return 0;
-        }
-        const CompressResult packed =
-            HuffmanCompress(buffer.get() + kHeaderBytes, payloadLength, scratch.get(), capacity);
-        std::printf("The max bit count of this file is %u\n", packed.maxCodeLength);
-        if (packed.maxCodeLength > 100) {
-            std::printf("The image will cause error in VMX system!\n");
-        }
-        if (packed.status != CompressStatus::kOk) {
-            return 0; // the stream would not fit its buffer: no image rather than a cut one
-        }
-        std::memcpy(buffer.get() + kHeaderBytes, scratch.get(), packed.length);
-        header.magic = MagicWord("VMXh");
-        header.length = static_cast<std::uint32_t>(kHeaderBytes + packed.length);
-    } else {
-        header.magic = MagicWord("VMXi");
-        header.length = static_cast<std::uint32_t>(kHeaderBytes + payloadLength);
-    }
-    StoreWords(buffer.get(), {header.magic, header.length, header.checkSumA, header.checkSumB});
-
-    const bool written = std::fwrite(buffer.get(), 1, header.length, out.get()) == header.length;
+    // From here on every failure leaves the output empty.
+    const bool written =
+        (flags & kVmxCompressFlag) != 0
+            ? WriteCompressed(out.get(), *views, flags, static_cast<std::size_t>(payloadLength))
+            : WriteStored(out.get(), *views, flags, static_cast<std::size_t>(payloadLength));
     const bool closed = std::fclose(out.release()) == 0;
     if (!written || !closed) {
         EmptyOutput(imagePath);

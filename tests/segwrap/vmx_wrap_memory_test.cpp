@@ -1,7 +1,7 @@
 // WrapVMXImageFormat when memory runs out: each run happens in a child process whose address
-// space is capped just above what the process already uses, so that exactly one of the wrap's
-// buffers (image, or compression scratch) cannot be had. The wrap must return 0, keep the
-// process alive and leave the output existing and empty.
+// space is capped just above what the process already uses, so that exactly one of the buffers
+// of a compressing wrap (packed payload, or compression scratch) cannot be had. The wrap must
+// return 0, keep the process alive and leave the output existing and empty.
 #include "segwrap/vmx_image.h"
 
 #include "segwrap/elf_builder.h"
@@ -14,6 +14,9 @@
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KESTREL_SANITIZED 1
@@ -45,6 +48,12 @@ std::size_t AddressSpaceInUse() {
 // worth, and exits 0 when the outcome is as expected.
 [[noreturn]] void WrapUnderCap(const std::string& elf, const std::string& image, unsigned flags,
                                double allowance, bool expectSuccess) {
+#if defined(__GLIBC__)
+    // Large blocks from fresh mappings, so that heap space freed by earlier tests (still
+    // counted as in use) cannot serve them under the cap.
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+    malloc_trim(0);
+#endif
     const std::size_t cap = AddressSpaceInUse() + static_cast<std::size_t>(allowance * kSegment);
     const rlimit limit{cap, cap};
     if (setrlimit(RLIMIT_AS, &limit) != 0) {
@@ -76,20 +85,22 @@ protected:
     kestrel::test::TempHome home;
 };
 
-// The file's bytes fit; the image buffer of the same size again does not.
-TEST_F(WrapMemory, NoRoomForTheImageBuffer) {
-    EXPECT_EXIT(WrapUnderCap(home.Path("fw.elf"), home.Path("img.rap"), 0, 1.5, false),
-                ::testing::ExitedWithCode(0), "");
+// The file's bytes fit; the packed payload of the same size again does not.
+TEST_F(WrapMemory, NoRoomForThePayloadBuffer) {
+    EXPECT_EXIT(
+        WrapUnderCap(home.Path("fw.elf"), home.Path("img.rap"), kVmxCompressFlag, 1.5, false),
+        ::testing::ExitedWithCode(0), "");
 }
 
-// File bytes and image buffer fit; the compressor's scratch buffer does not.
+// File bytes and payload buffer fit; the compressor's scratch buffer does not.
 TEST_F(WrapMemory, NoRoomForTheCompressionScratch) {
     EXPECT_EXIT(
         WrapUnderCap(home.Path("fw.elf"), home.Path("img.rap"), kVmxCompressFlag, 2.5, false),
         ::testing::ExitedWithCode(0), "");
 }
 
-// With room for all three the same wrap succeeds, so the caps above are what made them fail.
+// With room for all three the same wrap succeeds, so the caps above are what made them fail;
+// the stored form needs no buffer beside the file's bytes.
 TEST_F(WrapMemory, EnoughRoomSucceeds) {
     EXPECT_EXIT(
         WrapUnderCap(home.Path("fw.elf"), home.Path("img.rap"), kVmxCompressFlag, 3.6, true),

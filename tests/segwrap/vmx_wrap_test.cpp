@@ -237,3 +237,36 @@ TEST_F(Wrap, FailedWriteIsReportedAndLeavesNoImage) {
 }
 
 } // namespace
+
+namespace {
+
+// The stored image is summed while it is written; its sums must equal MakeCheckSum over the
+// whole payload wherever the run boundaries fall (inside record heads, data or fill).
+class WrapSums : public Wrap, public ::testing::WithParamInterface<std::vector<std::size_t>> {};
+
+TEST_P(WrapSums, EqualTheSumsOfTheWholePayload) {
+    ElfBuilder elf(false, false);
+    std::uint32_t addr = 0x1000;
+    for (std::size_t size : GetParam()) {
+        std::string data(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) {
+            data[i] = static_cast<char>(0xF0 ^ (i * 31 + size));
+        }
+        elf.AddSegment({.type = 1, .virtAddr = addr, .physAddr = addr + 1, .data = data});
+        addr += 0x1000;
+    }
+    const std::string img = WrapFile(elf.Build(), 0);
+    ImageHeader sums{};
+    ASSERT_EQ(MakeCheckSum(&sums, img.data() + 16, static_cast<unsigned>(img.size() - 16)), 1);
+    EXPECT_EQ(W(img, 8), sums.checkSumA);
+    EXPECT_EQ(W(img, 12), sums.checkSumB);
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockSizes, WrapSums,
+                         ::testing::Values(std::vector<std::size_t>{}, std::vector<std::size_t>{1},
+                                           std::vector<std::size_t>{3, 0, 7},
+                                           std::vector<std::size_t>{1001, 2, 333},
+                                           std::vector<std::size_t>{4096, 5, 6, 7, 8, 9},
+                                           std::vector<std::size_t>{65537}));
+
+} // namespace
