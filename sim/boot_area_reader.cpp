@@ -145,7 +145,8 @@ std::optional<BootAreaView> ReadBootArea(PageSource& source, const BootAreaGeome
     std::map<std::uint32_t, std::vector<IndexPage>> byKind;
     for (std::uint32_t k = 0; k < passPages; ++k) {
         auto page = pages.Read(indexStart + k);
-        if (!page || U32At(*page, 0) != kIndexMagic || (U32At(*page, 4) & 0xFFFF0000) != kIndexMark) {
+        if (!page || U32At(*page, 0) != kIndexMagic ||
+            (U32At(*page, 4) & 0xFFFF0000) != kIndexMark) {
             continue;
         }
         const std::uint32_t kind = U32At(*page, 4) & 0xF00;
@@ -161,8 +162,8 @@ std::optional<BootAreaView> ReadBootArea(PageSource& source, const BootAreaGeome
         for (std::size_t i = 0; i < list.size(); ++i) {
             const std::uint32_t sequence = U32At(list[i].bytes, 4) & 0xFF;
             if (sequence != (i == 0 ? 1u : i)) {
-                return Fail(error, "index page " + std::to_string(list[i].page) +
-                                       " out of sequence");
+                return Fail(error,
+                            "index page " + std::to_string(list[i].page) + " out of sequence");
             }
         }
         sub.length = U32At(list[0].bytes, 8);
@@ -187,8 +188,9 @@ std::optional<BootAreaView> ReadBootArea(PageSource& source, const BootAreaGeome
             sub.dataPages.push_back(dataPage);
         }
         if (!sub.dataPages.empty() && sub.endPage != sub.dataPages.back() + 1) {
-            return Fail(error, "end page of kind " + std::to_string(kind) + " does not follow "
-                                                                          "its last data page");
+            return Fail(error, "end page of kind " + std::to_string(kind) +
+                                   " does not follow "
+                                   "its last data page");
         }
         view.subBlocks.push_back(std::move(sub));
     }

@@ -32,8 +32,8 @@ struct BootAreaGeometry {
 
 struct BootHeaderView {
     bool directoryForm = false;
-    std::vector<std::uint8_t> configHeader; // 48 bytes, magic "CK8S" or "DK8S"
-    std::vector<std::uint8_t> clockTable;   // 176 bytes
+    std::vector<std::uint8_t> configHeader;  // 48 bytes, magic "CK8S" or "DK8S"
+    std::vector<std::uint8_t> clockTable;    // 176 bytes
     std::uint32_t imageWords[3] = {0, 0, 0}; // directory form: image header words 4, 6, 7
     std::vector<std::uint8_t> page;          // the whole page
 };
