@@ -324,6 +324,41 @@ TEST_F(BootCode, GetRedbootProbesTheDeviceAndExtractsItsImage) {
     EXPECT_EQ(GetRedboot(nullptr, "x", small, sizeof small), -1);
 }
 
+// The device-side reader refuses a damaged boot area instead of returning wrong content.
+TEST_F(BootCode, TheDeviceSideReaderRefusesADamagedArea) {
+    IspJob job = AddDevice(sim::DeviceConfig{});
+    ASSERT_EQ(Run(job, SaveImage(MixedImage(2048))), 0);
+    // Default device, level 2: system information in block 2, header block 4, index block 5;
+    // the 0x200 list heads slot 2 and the 0x100 list slot 16.
+    struct Damage {
+        std::uint32_t page;
+        std::size_t offset;
+        std::uint32_t value;
+        const char* reason;
+    };
+    const Damage damages[] = {
+        {2 * 64, 0, 0x4C415959, "no system-information page in block 2"},
+        {4 * 64, 32, 0x53384B43, "no boot header at page 256"},
+        {5 * 64 + 2, 8, 0x7FFFFFFF, "index list of kind 512 is cut short"},
+        {5 * 64 + 16, 4, 0xFFFE0102, "index page 336 out of sequence"},
+        {5 * 64 + 16, 12, 12345, "end page of kind 256 does not follow its last data page"},
+    };
+    for (const Damage& damage : damages) {
+        sim::FunctionPageSource source(
+            [&](std::uint32_t page, std::uint8_t* data, std::uint32_t size) {
+                const auto bytes = Device().PageBytes(page);
+                std::memcpy(data, bytes.data(), std::min<std::size_t>(size, bytes.size()));
+                if (page == damage.page) {
+                    std::memcpy(data + damage.offset, &damage.value, 4);
+                }
+                return true;
+            });
+        std::string error;
+        EXPECT_FALSE(sim::ReadBootArea(source, {2048, 64, 4096, 2, 2}, &error));
+        EXPECT_EQ(error, damage.reason);
+    }
+}
+
 TEST(BootCodeSteps, IdLengthIsRecountedUpToTheRepeatedMakerCode) {
     device::NandInfo info{};
     const std::uint8_t id[] = {0xEC, 0xD7, 0x94, 0x7A, 0x54, 0x43, 0xEC, 0xD7};
