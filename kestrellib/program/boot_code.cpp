@@ -218,6 +218,16 @@ int WriteImageFile(IspJob& job, NandInfo& info, std::span<std::uint8_t> eraseMap
         return 0;
     }
 
+    // The verified page write covers the blocks of the erase map only (the first 32 MiB).
+    std::uint64_t dataPages = 0;
+    for (const SubHeader& sub : subHeaders) {
+        dataPages += (std::uint64_t{sub.blockLength} + p - 1) / p;
+    }
+    if (area.dataStart / p + dataPages > std::uint64_t{eraseMap.size()} * b) {
+        ShowDeviceMessage(job, kTextImageTooLarge);
+        return 0;
+    }
+
     DevicePageWriter writer(eraseMap, job, info);
     IndexArea index(p);
     WriteCursor cursor{.address = area.dataStart};

@@ -14,6 +14,8 @@
 // - a boot header page that does not verify (level 1 and up), or a level-0 device whose page
 //   to keep (page B + 1, or 17) cannot be read, since writing it back would destroy it;
 // - a page size outside 512..16384 bytes or not a multiple of 4, also after profile.ini;
+// - an image whose data pages would reach past the first 32 MiB of the chip (the span of the
+//   erase map), refused before any data page is written;
 // - everything the image file reader, the sub-block writer and the index write refuse
 //   (boot_image_format.h, index_area.h, sub_block_writer.h).
 // A missing boot image file is not a failure: the boot area stands and the result is success.
@@ -42,6 +44,8 @@ inline constexpr const char* kTextBootHeaderFailed =
     "Device:%d ==> The boot header page can't be written.\n";
 inline constexpr const char* kTextKeptPageUnreadable =
     "Device:%d ==> The boot page to keep can't be read.\n";
+inline constexpr const char* kTextImageTooLarge =
+    "Device:%d ==> The boot image does not fit into the first 32 MiB of the NAND.\n";
 
 // The byte size of the erase map: one entry per block of the first 32 MiB of the chip.
 inline constexpr std::uint32_t kEraseMapSpan = 0x2000000;

@@ -234,6 +234,18 @@ TEST_F(BootCode, ACorruptImageIsRefusedBeforeAnyDataPage) {
     }
 }
 
+TEST_F(BootCode, AnImageBeyondTheFirst32MiBIsRefusedBeforeAnyDataPage) {
+    IspJob job = AddDevice(sim::DeviceConfig{});
+    BootImageContent content;
+    content.blocks = {{0x400, std::vector<std::uint8_t>(30 << 20, 0)},
+                      {0x100, std::vector<std::uint8_t>(2 << 20, 0)}};
+    EXPECT_EQ(Run(job, SaveImage(content)), -1);
+    ASSERT_FALSE(boxes_.empty());
+    EXPECT_EQ(boxes_.front(),
+              "Device:0 ==> The boot image does not fit into the first 32 MiB of the NAND.\n");
+    EXPECT_TRUE(Device().IsPageErased(6 * 64));
+}
+
 TEST_F(BootCode, NoGoodBlockForTheBootHeaderEndsTheProcedure) {
     sim::DeviceConfig config;
     config.factoryBadBlocks = {4, 5, 6, 7, 8};
