@@ -12,6 +12,7 @@
 #include "kestrellib/device/vendor_transport.h"
 #include "platform/messages/message_sink.h"
 #include "sim/boot_area_reader.h"
+#include "sim/device_page_source.h"
 
 #include <gtest/gtest.h>
 
@@ -85,24 +86,21 @@ protected:
         return n;
     }
 
-    static std::optional<sim::BootAreaView> ReadArea(sim::Device& device, int loaderLevel,
-                                                     std::string* error) {
-        sim::FunctionPageSource source(
-            [&](std::uint32_t page, std::uint8_t* data, std::uint32_t size) {
-                const auto bytes = device.PageBytes(page);
-                std::memcpy(data, bytes.data(), std::min<std::size_t>(size, bytes.size()));
-                return true;
-            });
-        const sim::Chip& chip = device.Geometry();
+    std::optional<sim::BootAreaView> ReadArea(std::size_t deviceIndex, int loaderLevel,
+                                              std::string* error) {
+        sim::DevicePageSource source(devices_.at(deviceIndex));
+        const sim::Chip& chip = Device(deviceIndex).Geometry();
         const sim::BootAreaGeometry geometry{chip.pageSize, chip.pagesPerBlock, chip.blockCount,
-                                             loaderLevel, device.Config().sysInfoBlock};
+                                             loaderLevel,
+                                             Device(deviceIndex).Config().sysInfoBlock};
         return sim::ReadBootArea(source, geometry, error);
     }
 
     // The device's boot area holds the header built from config.ini and every sub-block.
-    void ExpectBootAreaHolds(sim::Device& device, int loaderLevel, const std::string& image) {
+    void ExpectBootAreaHolds(std::size_t deviceIndex, int loaderLevel, const std::string& image) {
+        sim::Device& device = Device(deviceIndex);
         std::string error;
-        const auto view = ReadArea(device, loaderLevel, &error);
+        const auto view = ReadArea(deviceIndex, loaderLevel, &error);
         ASSERT_TRUE(view) << error;
         BootImage expected;
         ASSERT_EQ(LoadBootImage(image, expected), ImageError::kNone);
@@ -145,7 +143,7 @@ TEST_P(BootCodeOnDevice, EverySubBlockReadsBackBitForBit) {
     EXPECT_EQ(n.range, 6u);
     EXPECT_EQ(n.steps, 6);
     EXPECT_EQ(job.loaderLevel, GetParam().loaderLevel);
-    ExpectBootAreaHolds(Device(), GetParam().loaderLevel, image);
+    ExpectBootAreaHolds(0, GetParam().loaderLevel, image);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -166,7 +164,7 @@ TEST_F(BootCode, BadBlocksAndFailingPagesAreSkipped) {
     const std::string image = SaveImage(MixedImage(2048));
     ASSERT_EQ(Run(job, image), 0) << (boxes_.empty() ? "" : boxes_.front());
     std::string error;
-    const auto view = ReadArea(Device(), 2, &error);
+    const auto view = ReadArea(0, 2, &error);
     ASSERT_TRUE(view) << error;
     EXPECT_EQ(view->bootHeaderBlock, 5u);
     EXPECT_EQ(view->indexBlock, 6u);
@@ -176,7 +174,7 @@ TEST_F(BootCode, BadBlocksAndFailingPagesAreSkipped) {
             EXPECT_GE(page, 8u * 64);
         }
     }
-    ExpectBootAreaHolds(Device(), 2, image);
+    ExpectBootAreaHolds(0, 2, image);
 }
 
 TEST_F(BootCode, Level0KeepsPage65AndWritesTheHeaderAtPages64To192) {
@@ -195,10 +193,10 @@ TEST_F(BootCode, Level0KeepsPage65AndWritesTheHeaderAtPages64To192) {
     EXPECT_EQ(Device().PageBytes(128), header);
     EXPECT_EQ(Device().PageBytes(192), header);
     std::string error;
-    const auto view = ReadArea(Device(), 0, &error);
+    const auto view = ReadArea(0, 0, &error);
     ASSERT_TRUE(view) << error;
     EXPECT_EQ(view->subBlocks.front().dataPages.front(), 4u * 64) << "data start at block 4";
-    ExpectBootAreaHolds(Device(), 0, image);
+    ExpectBootAreaHolds(0, 0, image);
 }
 
 TEST_F(BootCode, AMissingImageLeavesTheBootAreaAndSucceeds) {
@@ -209,7 +207,7 @@ TEST_F(BootCode, AMissingImageLeavesTheBootAreaAndSucceeds) {
     EXPECT_EQ(n.events, (std::vector<std::uintptr_t>{768, 769}));
     EXPECT_EQ(n.range, 0u);
     std::string error;
-    const auto view = ReadArea(Device(), 2, &error);
+    const auto view = ReadArea(0, 2, &error);
     ASSERT_TRUE(view) << error;
     EXPECT_FALSE(view->header.directoryForm);
     EXPECT_TRUE(view->subBlocks.empty());
@@ -303,7 +301,7 @@ TEST_F(BootCode, EightDevicesOfDifferentGeometriesAtOnce) {
     EXPECT_TRUE(boxes_.empty()) << boxes_.front();
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(results[i], 0) << "device " << i;
-        ExpectBootAreaHolds(Device(i), i % 3, images[i]);
+        ExpectBootAreaHolds(i, i % 3, images[i]);
     }
 }
 
