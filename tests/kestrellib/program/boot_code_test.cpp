@@ -199,6 +199,29 @@ TEST_F(BootCode, Level0KeepsPage65AndWritesTheHeaderAtPages64To192) {
     ExpectBootAreaHolds(0, 0, image);
 }
 
+TEST_F(BootCode, Level0LargePageChipKeepsTheHeaderPagesOutOfTheIndexPass) {
+    sim::Chip chip = sim::DefaultChip();
+    chip.pagesPerBlock = 256; // the level-0 record reports 16: the large-page chip
+    sim::DeviceConfig config = sim::DeviceConfig::ForChip(chip);
+    config.loaderLevel = 0;
+    IspJob job = AddDevice(config);
+    const std::string image = SaveImage(MixedImage(2048));
+    ASSERT_EQ(Run(job, image), 0) << (boxes_.empty() ? "" : boxes_.front());
+    EXPECT_TRUE(device::LargePageFlag());
+    const auto header = Device().PageBytes(16);
+    EXPECT_EQ(Device().PageBytes(256), header);
+    EXPECT_EQ(Device().PageBytes(512), header);
+    EXPECT_EQ(Device().PageBytes(768), header);
+    std::string error;
+    const auto view = ReadArea(0, 0, &error);
+    ASSERT_TRUE(view) << error;
+    const auto kind100 = std::find_if(view->subBlocks.begin(), view->subBlocks.end(),
+                                      [](const auto& sub) { return sub.kind == 0x100; });
+    ASSERT_NE(kind100, view->subBlocks.end());
+    EXPECT_EQ(kind100->headPage, 18u) << "slot 16 passes over the header pages 16 and 17";
+    ExpectBootAreaHolds(0, 0, image);
+}
+
 TEST_F(BootCode, AMissingImageLeavesTheBootAreaAndSucceeds) {
     IspJob job = AddDevice(sim::DeviceConfig{});
     ASSERT_EQ(Run(job, home_.Path("absent.img")), 0);
