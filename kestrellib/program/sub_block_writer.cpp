@@ -28,6 +28,10 @@ std::string PageFailureMessage(std::uint32_t block, std::uint32_t firstPage, std
 bool WriteSubBlock(WriteCursor& cursor, const SubHeader& subHeader, BootImageReader& reader,
                    const SubBlockTarget& target, PageWriter& writer, IndexArea& index) {
     const std::uint32_t pageSize = target.pageSize;
+    if (pageSize < 64 || pageSize > kMaxPageSize || pageSize % 4 != 0 ||
+        pageSize != index.PageSize()) {
+        return false; // the caller checks the geometry before any sub-block
+    }
     const std::uint32_t maxSkipped = kMaxSkippedBlocks * target.pagesPerBlock;
     const std::uint32_t blockIndex = reader.BlockIndex();
 
@@ -36,6 +40,11 @@ bool WriteSubBlock(WriteCursor& cursor, const SubHeader& subHeader, BootImageRea
     cursor.firstSlot = FirstIndexSlot(cursor.kind, pageSize);
 
     std::uint32_t slot = cursor.firstSlot;
+    if (slot >= index.SlotCount()) { // PlanIndexSlots refuses such images beforehand
+        platform::ShowMessageBox(
+            SlotPlanMessage({SlotPlan::Problem::kPastUsableSlots, blockIndex, 0}));
+        return false;
+    }
     std::uint32_t sequence = 1;
     index.StartPage(slot, cursor.kind, sequence);
     std::uint32_t entry = kIndexHeaderWords;
@@ -77,6 +86,11 @@ bool WriteSubBlock(WriteCursor& cursor, const SubHeader& subHeader, BootImageRea
         cursor.address = static_cast<std::uint64_t>(page) * pageSize;
         if (entry == pageSize / 4) {
             slot = cursor.firstSlot + sequence;
+            if (slot >= index.SlotCount()) { // PlanIndexSlots refuses such images beforehand
+                platform::ShowMessageBox(
+                    SlotPlanMessage({SlotPlan::Problem::kPastUsableSlots, blockIndex, 0}));
+                return false;
+            }
             index.StartPage(slot, cursor.kind, sequence);
             ++sequence;
             entry = kIndexHeaderWords;

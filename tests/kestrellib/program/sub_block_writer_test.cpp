@@ -178,6 +178,15 @@ TEST_F(SubBlockFixture, CodecBlockWithTheTargetPageSizeIsQuiet) {
     EXPECT_TRUE(messages_.Texts().empty());
 }
 
+TEST_F(SubBlockFixture, AListBeyondTheIndexAreaIsRefusedWithoutWriting) {
+    Open(OneBlock(0x400, 100));
+    index_ = IndexArea(16384); // 16 slots; kind 0x400 starts at slot 18
+    EXPECT_FALSE(WriteNext(16384, 256));
+    EXPECT_TRUE(nand_.pages.empty());
+    EXPECT_EQ(messages_.Texts(), std::vector<std::string>{
+                                     "The index pages of sub-block 1 run past the index area.\n"});
+}
+
 TEST_F(SubBlockFixture, ATruncatedBlockFailsWithItsMessage) {
     ASSERT_TRUE(WriteBootImageFile(home_.Path("image.bin"), OneBlock(0x200, 5000)));
     std::string bytes = home_.ReadFile("image.bin");
