@@ -27,7 +27,9 @@ void ElfReader::ElfCloser::operator()(Elf* elf) const {
 }
 
 std::optional<ElfReader> ElfReader::Create() {
-    if (elf_version(EV_CURRENT) == EV_NONE) {
+    // The library's version is process-wide; set it once, before any reader exists.
+    static const bool usable = elf_version(EV_CURRENT) != EV_NONE;
+    if (!usable) {
         return std::nullopt;
     }
     return ElfReader();
