@@ -49,19 +49,20 @@ bool ListDirectory(const std::string& path, const BuildLimits& limits, const Bui
         if (IsDroppedName(name)) {
             continue;
         }
-        const std::string entryPath = path + platform::kPathSeparator + name;
+        // Formed only for a message: most entries never need their path here.
+        const auto entryPath = [&] { return path + platform::kPathSeparator + name; };
         if (name.size() > limits.maxNameLength) {
             log.Fatal(kBuildLimitError, "Name too long (%zu bytes, at most %zu): %s\n", name.size(),
-                      limits.maxNameLength, entryPath.c_str());
+                      limits.maxNameLength, entryPath().c_str());
         }
         ListedEntry entry;
         if (const int e = reader.Examine(name, &entry.status); e != 0) {
-            log.Fatal(kBuildInputError, "stat(%s) failed: %s\n", entryPath.c_str(),
+            log.Fatal(kBuildInputError, "stat(%s) failed: %s\n", entryPath().c_str(),
                       platform::ErrorText(e).c_str());
         }
         if (entry.status.kind == platform::EntryKind::kOther) {
             log.Message("Skipping '%s': neither a regular file nor a directory\n",
-                        entryPath.c_str());
+                        entryPath().c_str());
             continue;
         }
         if (out->size() == limits.maxMembers) {

@@ -87,6 +87,9 @@ std::string RomfsImage::VolumeName() const {
 }
 
 RomfsNodeRecord RomfsImage::Node(std::uint32_t number) const {
+    if (number >= header_.nodeCount) {
+        return {}; // mode 0: neither a directory nor a file
+    }
     return LoadNodeRecord(bytes_.data() + NodeRecordOffset(number));
 }
 

@@ -35,7 +35,8 @@ public:
     std::string VolumeName() const;
     std::size_t BytesPresent() const { return bytes_.size(); }
 
-    RomfsNodeRecord Node(std::uint32_t number) const; // number < NodeCount()
+    // The record of a node as stored (mode 0 for a number beyond the node count).
+    RomfsNodeRecord Node(std::uint32_t number) const;
     static bool IsDirectory(const RomfsNodeRecord& record) { return record.mode == kModeDirectory; }
 
     // The entries of a directory node in table order, "." and ".." included.
