@@ -296,6 +296,12 @@ bool RomfsImage::Check(std::string* error) const {
                             dir.node, dir.node, dir.parent);
             }
         }
+        for (const RomfsListEntry& entry : entries) {
+            if (StoredName(entry.name) != entry.name) {
+                return Fail(error, "directory %u: name '%s' is not stored upper-cased", dir.node,
+                            entry.name.c_str());
+            }
+        }
         std::uint32_t subdirectories = 0;
         const std::size_t firstChild = pending.size();
         for (std::size_t k = 2; k < entries.size(); ++k) {

@@ -118,7 +118,10 @@ INSTANTIATE_TEST_SUITE_P(
                "expected at 0x140"},
         Damage{"ImageSizeTooLarge", [](Bytes& b) { Put32(b, 8, 384); }, true,
                "last item's space ends at 0x160"},
-        Damage{"WrongLabel", [](Bytes& b) { b[64 + 30] = '7'; }, true, "does not name it"}),
+        Damage{"WrongLabel", [](Bytes& b) { b[64 + 30] = '7'; }, true, "does not name it"},
+        // Found by the reader's fuzz target: a lower-case name cannot be looked up.
+        Damage{"LowerCaseName", [](Bytes& b) { b[128 + 64 + 8] = 's'; }, true,
+               "not stored upper-cased"}),
     [](const auto& info) { return std::string(info.param.what); });
 
 TEST(RomfsReader, GeneratedTreeReadsBackFileForFile) {
