@@ -173,6 +173,23 @@ TEST_F(RomfsBuilder, TwoBuildsInARowAreIdentical) {
     LoadChecked(image_);
 }
 
+TEST_F(RomfsBuilder, LargeFilesAreCopiedWhole) {
+    std::string big(700 * 1024 + 3, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>(i * 7 + i / 1021);
+    }
+    WriteBytes(tree_ / "a" / "big.bin", big);
+    WriteBytes(tree_ / "a" / "small.txt", "after the big one");
+    ASSERT_EQ(BuildImage(tree_, image_).status, 0);
+    RomfsImage image = LoadChecked(image_);
+    std::string error;
+    std::vector<unsigned char> content;
+    ASSERT_TRUE(image.ReadFile(*image.LookupPath("a/big.bin", &error), &content, &error));
+    EXPECT_TRUE(std::string(content.begin(), content.end()) == big);
+    ASSERT_TRUE(image.ReadFile(*image.LookupPath("a/small.txt", &error), &content, &error));
+    EXPECT_EQ(std::string(content.begin(), content.end()), "after the big one");
+}
+
 TEST_F(RomfsBuilder, SourceDateEpochReplacesEveryTimeStamp) {
     WriteBytes(tree_ / "d" / "f", "x");
     ASSERT_EQ(BuildImage(tree_, image_).status, 0);
