@@ -10,6 +10,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 namespace kestrel::test {
 namespace {
 
@@ -147,6 +149,21 @@ TEST_F(RomfsExports, FailedSecondBuildRemovesItsTemporaryFile) {
     EXPECT_EQ(BuildEx(), 3);
     EXPECT_FALSE(fs::exists("tmp.ing"));
     EXPECT_FALSE(fs::exists("second.img"));
+}
+
+TEST(RomfsExportNames, AreUnmangledInTheirLibraries) {
+    const std::pair<const char*, std::vector<const char*>> libraries[] = {
+        {KESTRELLIB_PATH, {"mk_romfs", "mk_romfs_ex"}},
+        {KZIP_PATH, {"file_compress", "file_decompress"}},
+        {SCRIVET_PATH, {"EncodeFunc", "EncodeFuncWithSkip", "DecodeFunc", "DecodeFuncWithSkip"}}};
+    for (const auto& [path, names] : libraries) {
+        void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library, nullptr) << dlerror();
+        for (const char* name : names) {
+            EXPECT_NE(dlsym(library, name), nullptr) << path << ": " << name;
+        }
+        dlclose(library);
+    }
 }
 
 TEST_F(RomfsExports, NullRequestIsRefused) {
