@@ -250,7 +250,8 @@ std::vector<ElfNote> ElfReader::Notes(std::size_t sectionIndex) const {
         ElfNote note;
         note.type = nhdr.n_type;
         if (nhdr.n_namesz > 0) {
-            note.name.assign(base + nameOffset, strnlen(base + nameOffset, nhdr.n_namesz));
+            const char* name = base + nameOffset;
+            note.name.assign(name, std::find(name, name + nhdr.n_namesz, '\0'));
         }
         notes.push_back(std::move(note));
         offset = next;
