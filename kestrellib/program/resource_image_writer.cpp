@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <vector>
@@ -23,8 +24,9 @@ const char* ImagePath(const IspJob& job, ResourceImageKind kind) {
 class ImageFile {
 public:
     bool Open(const char* path) {
-        if (path == nullptr || *path == '\0') {
-            return false;
+        std::error_code error;
+        if (path == nullptr || !std::filesystem::is_regular_file(path, error)) {
+            return false; // also a directory, which a stream would open
         }
         in_.open(path, std::ios::binary);
         if (!in_) {

@@ -36,4 +36,13 @@ void ShowDeviceMessage(const IspJob& job, const char* format) {
     platform::ShowMessageBox(text);
 }
 
+void ShowDeviceMessage(const IspJob& job, const char* format, const std::string& detail) {
+    char text[512];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::snprintf(text, sizeof text, format, job.devIndex, detail.c_str());
+#pragma GCC diagnostic pop
+    platform::ShowMessageBox(text);
+}
+
 } // namespace kestrel::program

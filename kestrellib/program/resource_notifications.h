@@ -5,6 +5,7 @@
 #include "app/isp_job.h"
 
 #include <cstdint>
+#include <string>
 
 namespace kestrel::program {
 
@@ -25,6 +26,8 @@ inline constexpr const char* kTextNoGoodBlockLeft =
     "Device:%d ==> Error in write resource: no good block left for the rest of the image.\n";
 inline constexpr const char* kTextMapTooLarge =
     "Device:%d ==> Error in write resource: the block map does not fit into one block.\n";
+// "%s" is the reason the configured areas do not fit the chip.
+inline constexpr const char* kTextLayoutError = "Device:%d ==> Error in nand layout: %s.\n";
 inline constexpr const char* kTextBadGeometry = "Device:%d ==> Can't the nand flash info!\n";
 
 // WM_ISP_EVENT with lParam = devIndex.
@@ -41,5 +44,7 @@ void PostProgressSteps(const IspJob& job, std::uint32_t count);
 
 // Shows one of the texts above with the job's devIndex in a modal box.
 void ShowDeviceMessage(const IspJob& job, const char* format);
+// The same for a text with a "%s" after the "%d".
+void ShowDeviceMessage(const IspJob& job, const char* format, const std::string& detail);
 
 } // namespace kestrel::program

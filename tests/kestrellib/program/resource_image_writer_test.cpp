@@ -186,10 +186,18 @@ TEST_F(ResourceWriterTest, NoGoodBlockFailsWithEvent786) {
     EXPECT_EQ(nand.pageWrites, 0u);
 }
 
-TEST_F(ResourceWriterTest, MissingFileIsReported) {
-    job.romfsPath = "/nonexistent/romfs.img";
+TEST_F(ResourceWriterTest, MissingFileOrDirectoryIsReported) {
+    const std::string dir = home.Dir().string();
+    for (const char* path : {"/nonexistent/romfs.img", dir.c_str(), ""}) {
+        job.romfsPath = path;
+        EXPECT_EQ(Write(ResourceImageKind::kRomfs), -1);
+    }
+    job.romfsPath = nullptr;
     EXPECT_EQ(Write(ResourceImageKind::kRomfs), -1);
-    EXPECT_THAT(boxes, ElementsAre("Device:0 ==>Error : Can't open file.\n"));
+    EXPECT_THAT(boxes, ElementsAre("Device:0 ==>Error : Can't open file.\n",
+                                   "Device:0 ==>Error : Can't open file.\n",
+                                   "Device:0 ==>Error : Can't open file.\n",
+                                   "Device:0 ==>Error : Can't open file.\n"));
     EXPECT_TRUE(nand.testedBlocks.empty());
 }
 
