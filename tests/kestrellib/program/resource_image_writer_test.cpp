@@ -3,6 +3,7 @@
 #include "kestrellib/program/config_files.h"
 #include "kestrellib/program/resource_image_writer.h"
 #include "kestrellib/program/resource_page_plan.h"
+#include "outside/kzip/kzip.h"
 #include "resource_fixture.h"
 #include "sim/resource_area_reader.h"
 #include "support/memory_nand.h"
@@ -265,6 +266,15 @@ INSTANTIATE_TEST_SUITE_P(
                       FlagCase{ResourceImageKind::kRomfsBackup, "1", "FZK", 0, 0},
                       FlagCase{ResourceImageKind::kRomfs, nullptr, "xFZKZ", 0, 0},
                       FlagCase{ResourceImageKind::kRomfs, nullptr, "fzkz", 0, 0}));
+
+TEST_F(ResourceWriterTest, KzipOutputCountsAsCompressed) {
+    home.WriteFile("plain.bin", Pattern(10000));
+    ASSERT_EQ(file_compress(home.Path("plain.bin").c_str(), romfs.c_str(), 2048), 0);
+    ASSERT_EQ(Write(ResourceImageKind::kRomfs), 0);
+    const auto content = Read(ResourceImageKind::kRomfs);
+    EXPECT_EQ(content.compressed, 1u);
+    EXPECT_EQ(content.image, Bytes(home.ReadFile("romfs.img")));
+}
 
 struct ProgressCase {
     ResourceImageKind kind;
