@@ -67,9 +67,10 @@ protected:
         return layout;
     }
 
-    std::optional<sim::ResourceAreaContent> ReadArea(const sim::Device& dev, ResourceImageKind kind,
+    std::optional<sim::ResourceAreaContent> ReadArea(const std::shared_ptr<sim::Device>& dev,
+                                                     ResourceImageKind kind,
                                                      std::string* error = nullptr) const {
-        const auto layout = LayoutOf(dev);
+        const auto layout = LayoutOf(*dev);
         const auto area = program::ResourceAreaOf(layout, kind);
         sim::DevicePageSource source(dev);
         return sim::ReadResourceArea(source,
@@ -78,7 +79,8 @@ protected:
                                      error);
     }
 
-    void ExpectArea(const sim::Device& dev, ResourceImageKind kind, const std::string& file) {
+    void ExpectArea(const std::shared_ptr<sim::Device>& dev, ResourceImageKind kind,
+                    const std::string& file) {
         std::string error;
         const auto content = ReadArea(dev, kind, &error);
         ASSERT_TRUE(content) << "kind " << static_cast<int>(kind) << ": " << error;
@@ -99,9 +101,9 @@ TEST_F(WriteRomfsTest, WritesAllThreeAreasAndPostsInOrder) {
     ASSERT_EQ(WriteRomfs2NandFun(&job), 0);
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(job.hDevice, device::DeviceHandleAt(0));
-    ExpectArea(*dev, ResourceImageKind::kRomfs, image);
-    ExpectArea(*dev, ResourceImageKind::kRomfsBackup, image);
-    ExpectArea(*dev, ResourceImageKind::kRomfs1, image1);
+    ExpectArea(dev, ResourceImageKind::kRomfs, image);
+    ExpectArea(dev, ResourceImageKind::kRomfsBackup, image);
+    ExpectArea(dev, ResourceImageKind::kRomfs1, image1);
     EXPECT_TRUE(dev->HostErrors().empty());
 
     // 784, Romfs range for both copies, steps, 512, backup steps, 512, Romfs1 steps, 785.
@@ -150,7 +152,7 @@ TEST_F(WriteRomfsTest, DeviceRestartingDuringTheWaitIsFoundWhenItComesBack) {
     dev->Replug();
     worker.join();
     EXPECT_EQ(result, 0);
-    ExpectArea(*dev, ResourceImageKind::kRomfs, image);
+    ExpectArea(dev, ResourceImageKind::kRomfs, image);
 }
 
 TEST_F(WriteRomfsTest, StopRequestEndsTheWaitForAnAbsentDevice) {
@@ -275,7 +277,7 @@ TEST_F(WriteRomfsTest, LargePageChipOfALevelZeroLoader) {
     EXPECT_EQ(dev->DramInitCount(), 0u); // not for level-0 loaders
     EXPECT_TRUE(dev->HostErrors().empty());
 
-    sim::DevicePageSource source(*dev);
+    sim::DevicePageSource source(dev);
     std::string error;
     const auto content = sim::ReadResourceArea(source, {4096, 256, false, 64, 8}, &error);
     ASSERT_TRUE(content) << error;
@@ -349,11 +351,11 @@ TEST_P(WriteRomfsFaultTest, FailsWithItsMessageOrReadsBackBitForBit) {
     } else {
         EXPECT_THAT(boxes, ::testing::Contains(std::string(c.expectedBox)));
     }
-    ExpectArea(*dev, ResourceImageKind::kRomfs, image);
+    ExpectArea(dev, ResourceImageKind::kRomfs, image);
     if (c.dualImage != 0) {
-        ExpectArea(*dev, ResourceImageKind::kRomfsBackup, image);
+        ExpectArea(dev, ResourceImageKind::kRomfsBackup, image);
     }
-    ExpectArea(*dev, ResourceImageKind::kRomfs1, image1);
+    ExpectArea(dev, ResourceImageKind::kRomfs1, image1);
     for (const auto& e : dev->HostErrors()) {
         ADD_FAILURE() << sim::HostErrorName(e.kind) << " " << e.detail;
     }
