@@ -35,7 +35,8 @@ int LoadFileToDeviceMemory(const std::string& path, std::uint32_t address, const
     in.seekg(0, std::ios::end);
     const std::streamoff end = in.tellg();
     in.seekg(0, std::ios::beg);
-    if (end < 0 || !in || static_cast<std::uint64_t>(end) > std::numeric_limits<std::uint32_t>::max()) {
+    if (end < 0 || !in ||
+        static_cast<std::uint64_t>(end) > std::numeric_limits<std::uint32_t>::max()) {
         return -1;
     }
     const auto length = static_cast<std::uint32_t>(end);

@@ -5,6 +5,7 @@
 #include "kestrellib/device/device_set.h"
 #include "kestrellib/device/nand_info.h"
 #include "kestrellib/device/nand_layout.h"
+#include "kestrellib/device/nand_ops.h"
 #include "kestrellib/program/config_files.h"
 #include "kestrellib/program/resource_page_plan.h"
 #include "kestrellib/program/write_romfs.h"
@@ -53,6 +54,10 @@ protected:
         device::EnumerateDevices();
         devId = device::DeviceDevIdAt(0);
         job.devId = devId.c_str();
+        // The station fills the loader values from its probe of the device before the run.
+        job.hDevice = device::DeviceHandleAt(0);
+        device::ProbeLoader(job);
+        job.hDevice = nullptr;
         return dev;
     }
 
@@ -74,8 +79,8 @@ protected:
         const auto area = program::ResourceAreaOf(layout, kind);
         sim::DevicePageSource source(dev);
         return sim::ReadResourceArea(source,
-                                     {layout.pageSize, layout.pagesPerBlock,
-                                      layout.pairedPage != 0, area.start, area.blocks},
+                                     {layout.pageSize, layout.pagesPerBlock, layout.pairedPage != 0,
+                                      area.start, area.blocks},
                                      error);
     }
 
@@ -88,6 +93,14 @@ protected:
             << "kind " << static_cast<int>(kind);
     }
 
+    std::string AllBoxes() const {
+        std::string all;
+        for (const auto& b : boxes) {
+            all += b;
+        }
+        return all;
+    }
+
     std::string devId;
 };
 
@@ -98,7 +111,7 @@ TEST_F(WriteRomfsTest, WritesAllThreeAreasAndPostsInOrder) {
     home.WriteFile("romfs.img", image);
     home.WriteFile("romfs1.img", image1);
 
-    ASSERT_EQ(WriteRomfs2NandFun(&job), 0);
+    ASSERT_EQ(WriteRomfs2NandFun(&job), 0) << AllBoxes();
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(job.hDevice, device::DeviceHandleAt(0));
     ExpectArea(dev, ResourceImageKind::kRomfs, image);
@@ -132,7 +145,7 @@ TEST_F(WriteRomfsTest, FirstLookAtTheDeviceSetAfterOneSecond) {
     home.WriteFile("romfs.img", "x");
     job.writeRomfs1 = 0;
     const std::uint32_t before = platform::TickCount();
-    ASSERT_EQ(WriteRomfs2NandFun(&job), 0);
+    ASSERT_EQ(WriteRomfs2NandFun(&job), 0) << AllBoxes();
     EXPECT_GE(platform::TickCount() - before, 1000u);
 }
 
@@ -173,7 +186,7 @@ TEST_F(WriteRomfsTest, ControllerRegisterFixUp) {
     dev->SetMemoryWord(0x9300800C, 0x55667788);
     job.writeRomfs = 0;
     job.writeRomfs1 = 0;
-    ASSERT_EQ(WriteRomfs2NandFun(&job), 0);
+    ASSERT_EQ(WriteRomfs2NandFun(&job), 0) << AllBoxes();
     EXPECT_EQ(dev->MemoryWord(0x93008008), 0x11222222u);
     EXPECT_EQ(dev->MemoryWord(0x9300800C), 0x55667788u);
 }
@@ -187,10 +200,11 @@ TEST_F(WriteRomfsTest, PatchProgramAndDramCommand) {
     config::Write(config::isp::kSupportDramInit, 1);
     home.WriteFile("romfs.img", "data");
     job.writeRomfs1 = 0;
-    ASSERT_EQ(WriteRomfs2NandFun(&job), 0);
+    ASSERT_EQ(WriteRomfs2NandFun(&job), 0) << AllBoxes();
     const auto loaded = dev->Memory(0x10000000, patch.size());
-    EXPECT_TRUE(std::equal(loaded.begin(), loaded.end(), patch.begin(), patch.end(),
-                           [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }));
+    EXPECT_TRUE(
+        std::equal(loaded.begin(), loaded.end(), patch.begin(), patch.end(),
+                   [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }));
     EXPECT_THAT(dev->StartedPrograms(), ElementsAre(0x10000004u));
     EXPECT_EQ(dev->DramInitCount(), 1u);
 }
@@ -203,7 +217,7 @@ TEST_F(WriteRomfsTest, PatchNotStartedWhenDisabledOrMissing) {
     home.WriteFile("patch.bin", "abcd");
     home.WriteFile("romfs.img", "data");
     job.writeRomfs1 = 0;
-    ASSERT_EQ(WriteRomfs2NandFun(&job), 0);
+    ASSERT_EQ(WriteRomfs2NandFun(&job), 0) << AllBoxes();
     EXPECT_TRUE(dev->StartedPrograms().empty());
     EXPECT_EQ(dev->DramInitCount(), 0u); // [Redboot] SuppurtenDramInit defaults to 0
 }
@@ -215,7 +229,7 @@ TEST_F(WriteRomfsTest, RebuildErasesTheFileSystemArea) {
     job.writeRomfs1 = 0;
     const auto layout = LayoutOf(*dev);
     ::testing::internal::CaptureStdout();
-    ASSERT_EQ(WriteRomfs2NandFun(&job), 0);
+    ASSERT_EQ(WriteRomfs2NandFun(&job), 0) << AllBoxes();
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(dev->BlockStatsOf(layout.fsStart + 199).erases, 2u);
     EXPECT_EQ(dev->BlockStatsOf(layout.fsStart + 200).erases, 0u);
@@ -223,9 +237,8 @@ TEST_F(WriteRomfsTest, RebuildErasesTheFileSystemArea) {
     for (const auto& p : TakePosted()) {
         events.push_back(p.wParam);
     }
-    EXPECT_THAT(events, ElementsAre(kEventRebuildBegin, kEventRebuildEnded,
-                                    kEventRebuildSucceeded, kEventResourceBegin,
-                                    kEventResourceSucceeded));
+    EXPECT_THAT(events, ElementsAre(kEventRebuildBegin, kEventRebuildEnded, kEventRebuildSucceeded,
+                                    kEventResourceBegin, kEventResourceSucceeded));
 }
 
 TEST_F(WriteRomfsTest, AreasThatDoNotFitTheChipAreRefused) {
@@ -267,9 +280,8 @@ TEST_F(WriteRomfsTest, LargePageChipOfALevelZeroLoader) {
     config::Write(config::isp::kRomfsMaxSize, 8); // 8 blocks of 1 MiB
 
     ASSERT_EQ(WriteRomfs2NandFun(&job), 0) << (boxes.empty() ? "" : boxes[0]);
-    EXPECT_THAT(dev->Memory(0x9D805820, 16),
-                ElementsAre(0x00, 0x01, 0x80, 0x10, 0x00, 0x10, 0x40, 0x00, 0x40, 0x00, 0x00,
-                            0x10, 0, 0, 8, 0));
+    EXPECT_THAT(dev->Memory(0x9D805820, 16), ElementsAre(0x00, 0x01, 0x80, 0x10, 0x00, 0x10, 0x40,
+                                                         0x00, 0x40, 0x00, 0x00, 0x10, 0, 0, 8, 0));
     EXPECT_EQ(dev->MemoryWord(0x9D8057E4), 0x40404040u);
     EXPECT_EQ(dev->MemoryWord(0x9D8057EC), 0x10001000u);
     EXPECT_EQ(dev->MemoryWord(0x9D8057F0), 0x00001000u);
@@ -291,12 +303,13 @@ struct FaultCase {
     int chipClass; // -1: the default chip
     int readVerify;
     int dualImage;
-    std::vector<std::uint32_t> badAreaBlocks; // Romfs area blocks bad from the factory
+    std::vector<std::uint32_t> badAreaBlocks;    // Romfs area blocks bad from the factory
     std::vector<std::uint32_t> failingAreaPages; // Romfs area block*pages + page, read back wrong
     std::vector<sim::FailureRule> failures;
     std::size_t length;
-    const char* expectedBox; // nullptr: no box at all
-    bool fails = false;      // the run fails with expectedBox as its last box
+    const char* expectedBox;                     // nullptr: no box at all
+    bool fails = false;                          // the run fails with expectedBox as its last box
+    std::vector<std::uint16_t> romfsBlocks = {}; // record block, then the data blocks
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) {
@@ -327,8 +340,8 @@ TEST_P(WriteRomfsFaultTest, FailsWithItsMessageOrReadsBackBitForBit) {
     for (auto p : c.failingAreaPages) {
         const std::uint32_t block = layout.romfsStart + p / layout.pagesPerBlock;
         const std::uint32_t index = p % layout.pagesPerBlock;
-        config.failingPages.push_back(device::MapPairedPage(
-            block * layout.pagesPerBlock + index, layout));
+        config.failingPages.push_back(
+            device::MapPairedPage(block * layout.pagesPerBlock + index, layout));
     }
     config.failures = c.failures;
     auto dev = AddDevice(config);
@@ -352,6 +365,13 @@ TEST_P(WriteRomfsFaultTest, FailsWithItsMessageOrReadsBackBitForBit) {
         EXPECT_THAT(boxes, ::testing::Contains(std::string(c.expectedBox)));
     }
     ExpectArea(dev, ResourceImageKind::kRomfs, image);
+    if (!c.romfsBlocks.empty()) {
+        const auto content = ReadArea(dev, ResourceImageKind::kRomfs);
+        ASSERT_TRUE(content);
+        std::vector<std::uint16_t> blocks{static_cast<std::uint16_t>(content->recordBlock)};
+        blocks.insert(blocks.end(), content->dataBlocks.begin(), content->dataBlocks.end());
+        EXPECT_EQ(blocks, c.romfsBlocks);
+    }
     if (c.dualImage != 0) {
         ExpectArea(dev, ResourceImageKind::kRomfsBackup, image);
     }
@@ -364,14 +384,64 @@ TEST_P(WriteRomfsFaultTest, FailsWithItsMessageOrReadsBackBitForBit) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, WriteRomfsFaultTest,
     ::testing::Values(
-        FaultCase{"Healthy", -1, 1, 1, {}, {}, {}, 600000, nullptr},
-        FaultCase{"BadBlocksVerified", -1, 1, 1, {0, 3, 7}, {}, {}, 600000, nullptr},
-        FaultCase{"BadBlocksUnverified", -1, 0, 0, {0, 3, 7}, {}, {}, 600000, nullptr},
+        FaultCase{"Healthy", -1, 1, 1, {}, {}, {}, 600000, nullptr, false, {0, 1, 2, 3, 4, 5}},
+        FaultCase{"BadBlocksVerified",
+                  -1,
+                  1,
+                  1,
+                  {0, 3, 7},
+                  {},
+                  {},
+                  600000,
+                  nullptr,
+                  false,
+                  {1, 2, 4, 5, 6, 8}},
+        FaultCase{"BadBlocksUnverified",
+                  -1,
+                  0,
+                  0,
+                  {0, 3, 7},
+                  {},
+                  {},
+                  600000,
+                  nullptr,
+                  false,
+                  {1, 2, 4, 5, 6, 8}},
         // Page 5 of area block 2 reads back wrong: with verification the chunk moves on.
-        FaultCase{"FailingPageVerified", -1, 1, 1, {}, {2 * 64 + 5}, {}, 600000, nullptr},
-        FaultCase{"FailingPageUnverified", -1, 0, 1, {}, {2 * 64 + 5}, {}, 600000, nullptr},
+        FaultCase{"FailingPageVerified",
+                  -1,
+                  1,
+                  1,
+                  {},
+                  {2 * 64 + 5},
+                  {},
+                  600000,
+                  nullptr,
+                  false,
+                  {0, 1, 3, 4, 5, 6}},
+        FaultCase{"FailingPageUnverified",
+                  -1,
+                  0,
+                  1,
+                  {},
+                  {2 * 64 + 5},
+                  {},
+                  600000,
+                  nullptr,
+                  false,
+                  {0, 1, 2, 3, 4, 5}},
         // Page 0 of a block fails the block test: the block never enters the map.
-        FaultCase{"FailingTestPage", -1, 1, 1, {}, {4 * 64}, {}, 600000, nullptr},
+        FaultCase{"FailingTestPage",
+                  -1,
+                  1,
+                  1,
+                  {},
+                  {4 * 64},
+                  {},
+                  600000,
+                  nullptr,
+                  false,
+                  {0, 1, 2, 3, 5, 6}},
         FaultCase{"TooLongAfterBadBlocks",
                   -1,
                   1,
@@ -400,8 +470,29 @@ INSTANTIATE_TEST_SUITE_P(
                   {{.subCommand = 0x12, .skip = 40, .count = 10, .errorCode = 31}},
                   600000,
                   "Device0-->[WriteVendorSector]: error id: 31\n"},
-        FaultCase{"PairedPageChip", 9, 1, 1, {2}, {3 * 128 + 9}, {}, 2500000, nullptr},
-        FaultCase{"PairedPageChipUnverified", 9, 0, 1, {2}, {}, {}, 2500000, nullptr}));
+        FaultCase{"PairedPageChip",
+                  9,
+                  1,
+                  1,
+                  {2},
+                  {3 * 128 + 9},
+                  {},
+                  2500000,
+                  nullptr,
+                  false,
+                  {0, 1, 4, 5}},
+        FaultCase{"PairedPageChipUnverified",
+                  9,
+                  0,
+                  1,
+                  {2},
+                  {3 * 128 + 9},
+                  {},
+                  2500000,
+                  nullptr,
+                  false,
+                  {0, 1, 3, 4}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace kestrel::test
