@@ -333,20 +333,14 @@ INSTANTIATE_TEST_SUITE_P(
                       ProgressCase{ResourceImageKind::kRomfsBackup, 0, 2048, {21}, 20},
                       ProgressCase{ResourceImageKind::kRomfs1, 0, 513, {18}, 18}));
 
-TEST_F(ResourceWriterTest, PairedPageChipUsesOnlyTheLowerPages) {
-    layout = TestLayout(512, 8, 64, 0, /*paired=*/true, /*bootBlocks=*/64);
-    MemoryNand paired(512, 16, 1024);
-    const std::string image = Pattern(3 * 8 * 512 + 100, 5);
-    home.WriteFile("romfs.img", image);
-    ASSERT_EQ(program::WriteResourceImage(layout, job, ResourceImageKind::kRomfs, paired), 0);
-    for (auto page : paired.writtenPages) {
-        EXPECT_TRUE(device::PairedPageAllowed(page % 16)) << page;
+TEST_F(ResourceWriterTest, FailedRecordOrMapPageIsReported) {
+    home.WriteFile("romfs.img", Pattern(3000));
+    for (std::uint32_t page : {0u, 1u}) { // the record page, then the map page
+        nand.failingWrites = {RomfsBlock(0) * 4 + page};
+        boxes.clear();
+        EXPECT_EQ(Write(ResourceImageKind::kRomfs), -1);
+        EXPECT_THAT(boxes, ElementsAre("Device:0 ==>CMD_NAND_WRITEPAGE is error!\n"));
     }
-    std::string error;
-    const auto content =
-        sim::ReadResourceArea(paired, GeometryOf(layout, ResourceImageKind::kRomfs), &error);
-    ASSERT_TRUE(content) << error;
-    EXPECT_EQ(content->image, Bytes(image));
 }
 
 TEST_F(ResourceWriterTest, StopRequestEndsTheWriteWithoutMessage) {

@@ -168,6 +168,22 @@ TEST_F(WriteRomfsTest, DeviceRestartingDuringTheWaitIsFoundWhenItComesBack) {
     ExpectArea(dev, ResourceImageKind::kRomfs, image);
 }
 
+TEST_F(WriteRomfsTest, RestartedDeviceIsWrittenThroughItsNewHandle) {
+    auto dev = AddDevice();
+    auto subscription = platform::devices::Subscribe(
+        [](std::uint32_t event, const void* record) { device::HandleDeviceChange(event, record); });
+    void* before = device::DeviceHandleAt(0);
+    dev->Restart();
+    dev->WaitForRestart();
+    const std::string image = Pattern(3000);
+    home.WriteFile("romfs.img", image);
+    job.writeRomfs1 = 0;
+    ASSERT_EQ(WriteRomfs2NandFun(&job), 0) << AllBoxes();
+    EXPECT_NE(job.hDevice, before);
+    EXPECT_EQ(job.hDevice, device::DeviceHandleAt(0));
+    ExpectArea(dev, ResourceImageKind::kRomfs, image);
+}
+
 TEST_F(WriteRomfsTest, StopRequestEndsTheWaitForAnAbsentDevice) {
     AddDevice()->Unplug();
     device::CloseAllDevices(nullptr);
@@ -239,6 +255,23 @@ TEST_F(WriteRomfsTest, RebuildErasesTheFileSystemArea) {
     }
     EXPECT_THAT(events, ElementsAre(kEventRebuildBegin, kEventRebuildEnded, kEventRebuildSucceeded,
                                     kEventResourceBegin, kEventResourceSucceeded));
+}
+
+TEST_F(WriteRomfsTest, RebuildWithoutGoodBlockEndsThePhase) {
+    sim::DeviceConfig config;
+    const auto fsStart = LayoutOf(sim::Device(config)).fsStart;
+    for (std::uint32_t i = 0; i < 200; ++i) {
+        config.factoryBadBlocks.push_back(fsStart + i);
+    }
+    AddDevice(config);
+    job.rebuildNandFs = 1;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(WriteRomfs2NandFun(&job), -1);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_THAT(boxes, ElementsAre("Device:0 ==> Error in rebuild nand fs.\n"));
+    EXPECT_THAT(TakePosted(), ElementsAre(Posted{WM_ISP_EVENT, kEventRebuildBegin, 0},
+                                          Posted{WM_ISP_EVENT, kEventRebuildFailed, 0},
+                                          Posted{WM_ISP_STATUS, kStatusPhaseEnded, 0}));
 }
 
 TEST_F(WriteRomfsTest, AreasThatDoNotFitTheChipAreRefused) {
