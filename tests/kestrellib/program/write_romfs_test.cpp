@@ -6,6 +6,7 @@
 #include "kestrellib/device/nand_info.h"
 #include "kestrellib/device/nand_layout.h"
 #include "kestrellib/device/nand_ops.h"
+#include "kestrellib/device/vendor_transport.h"
 #include "kestrellib/program/config_files.h"
 #include "kestrellib/program/resource_page_plan.h"
 #include "kestrellib/program/write_romfs.h"
@@ -118,6 +119,17 @@ TEST_F(WriteRomfsTest, WritesAllThreeAreasAndPostsInOrder) {
     ExpectArea(dev, ResourceImageKind::kRomfsBackup, image);
     ExpectArea(dev, ResourceImageKind::kRomfs1, image1);
     EXPECT_TRUE(dev->HostErrors().empty());
+
+    // The same area read from the host side, through the vendor page-read command.
+    const auto layout = LayoutOf(*dev);
+    const auto area = program::ResourceAreaOf(layout, ResourceImageKind::kRomfs1);
+    sim::FunctionPageSource vendor([&](std::uint32_t page, std::uint8_t* data, std::uint32_t size) {
+        return device::ReadVendorSector(data, job.hDevice, device::kReadNandPage, page, size) != 0;
+    });
+    const auto overVendor = sim::ReadResourceArea(
+        vendor, {layout.pageSize, layout.pagesPerBlock, false, area.start, area.blocks});
+    ASSERT_TRUE(overVendor);
+    EXPECT_TRUE(overVendor->image == std::vector<std::uint8_t>(image1.begin(), image1.end()));
 
     // 784, Romfs range for both copies, steps, 512, backup steps, 512, Romfs1 steps, 785.
     const auto posted = TakePosted();
