@@ -3,10 +3,12 @@
 #include "app/station/event_lines.h"
 #include "app/station/isp_worker.h"
 #include "platform/clock/clock.h"
+#include "platform/message_box/message_box.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 namespace kestrel::station {
 
@@ -34,6 +36,8 @@ bool IspPage::StartIsp(const PathBoxes& typed) {
     if (runUnderWay_ || !workers_.empty()) {
         return false;
     }
+    stop_.store(false, std::memory_order_release);
+    library_.requestStop(false); // a stop asked of an earlier run does not hold for this one
     settings_.bootCodePath = typed.bootCode;
     settings_.resourcePath = typed.resource;
     settings_.demoDir = typed.demoDir;
@@ -48,15 +52,25 @@ bool IspPage::StartIsp(const PathBoxes& typed) {
     platform::PostWindowMessage(window, WM_ISP_STATUS, kStatusRunStart, 0);
     platform::PostWindowMessage(window, WM_ISP_STATUS, kStatusRunBegins, 0);
 
-    stop_.store(false, std::memory_order_release);
     runUnderWay_ = jobCount_ > 0;
     workersOutstanding_ = jobCount_;
     workers_.reserve(static_cast<std::size_t>(jobCount_));
     for (int i = 0; i < jobCount_; ++i) {
         IspJob* job = &jobs_[static_cast<std::size_t>(i)];
-        workers_.emplace_back([this, job] { IspWorkerProc(*job, library_, stop_); });
+        try {
+            workers_.emplace_back([this, job] { IspWorkerProc(*job, library_, stop_); });
+        } catch (const std::system_error&) {
+            // The system refused a thread: this device is not programmed in this run, and the
+            // run ends when the workers that did start have ended.
+            job->hWnd = nullptr;
+            --workersOutstanding_;
+            char text[96];
+            std::snprintf(text, sizeof text, "Device:%d ==> Can't start the device's worker.\n", i);
+            platform::ShowMessageBox(text);
+        }
     }
-    if (jobCount_ == 0) {
+    if (workers_.empty()) {
+        runUnderWay_ = false;
         SetIspEnabled(true);
     }
     return true;

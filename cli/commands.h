@@ -1,0 +1,27 @@
+#pragma once
+// The subcommands of kestrel-cli. Each Add* function registers one subcommand with its options;
+// when the subcommand runs it stores its exit status in the context (the worst of a chain
+// counts), so "kestrel-cli --simulate 8 isp verify" runs both on the same simulated devices.
+
+#include <CLI/CLI.hpp>
+
+namespace kestrel::cli {
+
+// Exit statuses of kestrel-cli.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;   // a device, check or file operation failed
+inline constexpr int kExitUsage = 2;    // bad arguments or environment
+inline constexpr int kExitNoDevice = 3; // a device command found no device
+
+struct CommandContext {
+    int status = kExitOk;
+    void Report(int commandStatus) {
+        if (commandStatus > status || (status == kExitOk && commandStatus != kExitOk)) {
+            status = commandStatus;
+        }
+    }
+};
+
+void AddElfDumpCommand(CLI::App& app, CommandContext& context);
+
+} // namespace kestrel::cli

@@ -1,0 +1,52 @@
+// kestrel-cli: the station without a window. Global options choose the home directory (where the
+// INI files and the run record live) and simulated devices; the subcommands do the work.
+
+#include "cli/commands.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+// Environment settings must be in place before the first device or INI access of the process.
+void ApplyEnvironment(const std::string& home, int simulate, const std::string& simConfig) {
+    if (!home.empty()) {
+        setenv("KESTREL_HOME", home.c_str(), 1);
+    }
+    if (simulate >= 0) {
+        setenv("KESTREL_SIMULATE", std::to_string(simulate).c_str(), 1);
+    }
+    if (!simConfig.empty()) {
+        setenv("KESTREL_SIM_CONFIG", simConfig.c_str(), 1);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace kestrel::cli;
+    CLI::App app{"kestrel-cli: the Kestrel programming station on the command line"};
+    app.require_subcommand(1);
+    app.fallthrough();
+
+    std::string home;
+    int simulate = -1;
+    std::string simConfig;
+    app.add_option("--home", home, "Directory of the INI files and the run record (KESTREL_HOME)");
+    app.add_option("--simulate", simulate, "Run on N simulated devices")->check(CLI::Range(0, 64));
+    app.add_option("--sim-config", simConfig, "Simulated devices described by FILE")
+        ->check(CLI::ExistingFile);
+    app.parse_complete_callback([&] { ApplyEnvironment(home, simulate, simConfig); });
+
+    CommandContext context;
+    AddElfDumpCommand(app, context);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+    return context.status;
+}

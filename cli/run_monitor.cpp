@@ -1,0 +1,195 @@
+#include "cli/run_monitor.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace kestrel::cli {
+namespace {
+
+void Begin(Phase& phase, std::uint32_t now) {
+    phase = Phase{};
+    phase.begun = true;
+    phase.beginTick = now;
+}
+
+void End(Phase& phase, bool succeeded, std::uint32_t now) {
+    (succeeded ? phase.succeeded : phase.failed) = true;
+    phase.elapsedMs = phase.begun ? now - phase.beginTick : 0;
+}
+
+std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+} // namespace
+
+std::optional<int> DeviceOfMessage(const std::string& text) {
+    constexpr const char* kPrefix = "Device";
+    if (text.compare(0, std::strlen(kPrefix), kPrefix) != 0) {
+        return std::nullopt;
+    }
+    std::size_t i = std::strlen(kPrefix);
+    if (i < text.size() && text[i] == ':') {
+        ++i;
+    }
+    int value = 0;
+    std::size_t digits = 0;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && digits < 6) {
+        value = value * 10 + (text[i] - '0');
+        ++i;
+        ++digits;
+    }
+    if (digits == 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+void RunMonitor::Observe(const platform::WindowMessage& message, std::uint32_t now) {
+    std::lock_guard guard(lock_);
+    if (message.message == WM_ISP_EVENT) {
+        DeviceProgress& d = devices_[static_cast<int>(message.lParam)];
+        switch (message.wParam) {
+        case kEventBootBegin:
+            Begin(d.boot, now);
+            break;
+        case kEventBootSucceeded:
+            End(d.boot, true, now);
+            break;
+        case kEventBootFailed:
+            End(d.boot, false, now);
+            break;
+        case kEventResourceBegin:
+            Begin(d.resource, now);
+            break;
+        case kEventResourceSucceeded:
+            End(d.resource, true, now);
+            break;
+        case kEventResourceFailed:
+            End(d.resource, false, now);
+            break;
+        case kEventRebuildBegin:
+            Begin(d.rebuild, now);
+            break;
+        case kEventRebuildSucceeded:
+            End(d.rebuild, true, now);
+            break;
+        case kEventRebuildFailed:
+            End(d.rebuild, false, now);
+            break;
+        default:
+            break;
+        }
+        return;
+    }
+    if (message.message != WM_ISP_STATUS) {
+        return;
+    }
+    ProgressRecord record{};
+    const bool hasRecord = message.payload.size() >= sizeof record;
+    if (hasRecord) {
+        std::memcpy(&record, message.payload.data(), sizeof record);
+    }
+    switch (message.wParam) {
+    case kStatusProgressRange:
+        if (hasRecord) {
+            devices_[record.devIndex].total += record.steps;
+        }
+        break;
+    case kStatusProgressStep:
+        devices_[static_cast<int>(message.lParam)].position += 1;
+        break;
+    case kStatusProgressAdvance:
+        if (hasRecord) {
+            devices_[record.devIndex].position += record.steps;
+        }
+        break;
+    case kStatusWorkerStarted:
+        devices_[static_cast<int>(message.lParam)].started = true;
+        break;
+    case kStatusWorkerEnded:
+        devices_[static_cast<int>(message.lParam)].ended = true;
+        break;
+    default:
+        break;
+    }
+}
+
+void RunMonitor::AddMessageBox(const std::string& text) {
+    std::lock_guard guard(lock_);
+    if (auto device = DeviceOfMessage(text)) {
+        devices_[*device].messages.push_back(Trimmed(text));
+    } else {
+        runMessages_.push_back(Trimmed(text));
+    }
+}
+
+DeviceProgress RunMonitor::Device(int index) const {
+    std::lock_guard guard(lock_);
+    auto it = devices_.find(index);
+    return it == devices_.end() ? DeviceProgress{} : it->second;
+}
+
+std::vector<std::string> RunMonitor::RunMessages() const {
+    std::lock_guard guard(lock_);
+    return runMessages_;
+}
+
+bool RunMonitor::Succeeded(int index, int mode) const {
+    const DeviceProgress d = Device(index);
+    if (!d.messages.empty() || d.boot.failed || d.resource.failed || d.rebuild.failed) {
+        return false;
+    }
+    switch (mode) {
+    case 1:
+        return d.boot.succeeded;
+    case 2:
+        return d.resource.succeeded;
+    case 3:
+        return d.boot.succeeded && d.resource.succeeded;
+    default:
+        return false;
+    }
+}
+
+std::string RunMonitor::Explanation(int index, int mode) const {
+    const DeviceProgress d = Device(index);
+    auto join = [](const std::vector<std::string>& texts) {
+        std::string all;
+        for (const auto& t : texts) {
+            all += (all.empty() ? "" : " | ") + t;
+        }
+        return all;
+    };
+    if (!d.messages.empty()) {
+        return join(d.messages);
+    }
+    if (Succeeded(index, mode)) {
+        return "";
+    }
+    const std::vector<std::string> run = RunMessages();
+    if (!run.empty()) {
+        return join(run);
+    }
+    if (d.boot.failed) {
+        return "boot code write failed";
+    }
+    if (d.rebuild.failed) {
+        return "NAND file-system rebuild failed";
+    }
+    if (d.resource.failed) {
+        return "resource write failed";
+    }
+    if (mode < 1 || mode > 3) {
+        return "run mode " + std::to_string(mode) + " writes nothing";
+    }
+    if (!d.started) {
+        return "no worker ran for this device";
+    }
+    return "the procedure ended without reporting success";
+}
+
+} // namespace kestrel::cli

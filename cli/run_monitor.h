@@ -1,0 +1,71 @@
+#pragma once
+// What the command line learns about each device of an ISP run from the same notifications the
+// page handles: the phases begun, succeeded and failed with their durations, the progress of
+// every device (also beyond the eight slots), and the message boxes raised for it. From these it
+// decides each device's result.
+//
+// Message boxes are attributed to a device by their "Device:%d" or "Device%d" prefix; a box
+// without one (a missing INI file, a refused boot image) is a message of the run and stands for
+// every device that failed without a message of its own.
+
+#include "app/isp_job.h"
+#include "platform/messages/message_sink.h"
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrel::cli {
+
+enum class PhaseKind { kBoot, kResource, kRebuild };
+
+struct Phase {
+    bool begun = false;
+    bool succeeded = false;
+    bool failed = false;
+    std::uint32_t beginTick = 0;
+    std::uint32_t elapsedMs = 0; // when succeeded or failed
+};
+
+struct DeviceProgress {
+    Phase boot;
+    Phase resource;
+    Phase rebuild;
+    std::uint32_t total = 0;    // progress range of the device (all phases)
+    std::uint32_t position = 0; // steps done
+    bool started = false;       // code 257 seen
+    bool ended = false;         // code 256 seen
+    std::vector<std::string> messages;
+};
+
+class RunMonitor {
+public:
+    // Notes one message handled on the loop thread at tick `now`.
+    void Observe(const platform::WindowMessage& message, std::uint32_t now);
+    // Notes a message box (any thread).
+    void AddMessageBox(const std::string& text);
+
+    // The device's state; default for a device never heard of.
+    DeviceProgress Device(int index) const;
+    std::vector<std::string> RunMessages() const;
+
+    // Whether the device did all that the run mode asks: mode 1 the boot code, mode 2 the
+    // resources, mode 3 both; with no failure event and no message box of its own.
+    bool Succeeded(int index, int mode) const;
+    // The text that explains the device's result: its own messages, else the run's, else a
+    // description of what is missing.
+    std::string Explanation(int index, int mode) const;
+
+private:
+    mutable std::mutex lock_;
+    std::map<int, DeviceProgress> devices_;
+    std::vector<std::string> runMessages_;
+};
+
+// The device index a message text names at its start ("Device:5 ==>", "Device5-->"), if any.
+std::optional<int> DeviceOfMessage(const std::string& text);
+
+} // namespace kestrel::cli

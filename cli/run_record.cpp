@@ -1,0 +1,107 @@
+#include "cli/run_record.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace kestrel::cli {
+namespace {
+
+template <typename T>
+std::string OrNull(const std::optional<T>& value) {
+    return value ? std::to_string(*value) : "null";
+}
+
+std::string Pairs(const std::vector<std::pair<std::string, std::uint32_t>>& pairs) {
+    std::string text = "{";
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        text += (i ? "," : "") + JsonString(pairs[i].first) + ":" + std::to_string(pairs[i].second);
+    }
+    return text + "}";
+}
+
+} // namespace
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20 || c >= 0x80) {
+                // Control characters, and bytes of the 8-bit code page, which need not be UTF-8.
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string ToJsonLine(const RunRecord& r) {
+    std::string line = "{\"time\":" + JsonString(r.time);
+    line += ",\"mode\":" + std::to_string(r.mode);
+    line += ",\"device\":" + std::to_string(r.device);
+    line += ",\"devId\":" + JsonString(r.devId);
+    if (r.geometry) {
+        line += ",\"geometry\":{\"pageSize\":" + std::to_string(r.geometry->pageSize) +
+                ",\"pagesPerBlock\":" + std::to_string(r.geometry->pagesPerBlock) +
+                ",\"blockCount\":" + std::to_string(r.geometry->blockCount) + "}";
+    } else {
+        line += ",\"geometry\":null";
+    }
+    line += ",\"loaderLevel\":" + OrNull(r.loaderLevel);
+    line += ",\"loaderClass\":" + OrNull(r.loaderClass);
+    line += ",\"bootDeviceId\":" + OrNull(r.bootDeviceId);
+    line += ",\"images\":[";
+    for (std::size_t i = 0; i < r.images.size(); ++i) {
+        const ImageDigest& image = r.images[i];
+        line += (i ? "," : "") + std::string("{\"role\":") + JsonString(image.role) +
+                ",\"path\":" + JsonString(image.path) + ",\"bytes\":" + OrNull(image.bytes) +
+                ",\"sha256\":" + (image.sha256 ? JsonString(*image.sha256) : "null") + "}";
+    }
+    line += "],\"badBlocks\":" + Pairs(r.badBlocks);
+    line += ",\"durationsMs\":" + Pairs(r.durationsMs);
+    line += std::string(",\"result\":") + (r.ok ? "\"ok\"" : "\"failed\"");
+    line += ",\"message\":" + JsonString(r.message) + "}";
+    return line;
+}
+
+bool AppendRunRecords(const std::string& path, const std::vector<RunRecord>& records,
+                      std::string& error) {
+    std::string text;
+    for (const RunRecord& record : records) {
+        text += ToJsonLine(record) + "\n";
+    }
+    // One write of all lines, so a run's lines stay together in the file.
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    if (!out) {
+        error = "can't open " + path;
+        return false;
+    }
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.flush();
+    if (!out) {
+        error = "can't write " + path;
+        return false;
+    }
+    return true;
+}
+
+} // namespace kestrel::cli

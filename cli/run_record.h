@@ -1,0 +1,58 @@
+#pragma once
+// The record of every ISP run for traceability: one JSON object per device per run, one per
+// line, appended to "isp-runs.jsonl" in the home directory (beside the INI files). A line holds
+// the run's start time (UTC), the device index and DevId, the NAND geometry, the loader level and
+// class, the boot device id, the images written with their SHA-256, the bad blocks found per
+// area, the duration of each phase, the result and its message. Facts that could not be learnt
+// from the device are written as null.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrel::cli {
+
+inline constexpr const char* kRunRecordFile = "isp-runs.jsonl";
+
+struct NandGeometry {
+    std::uint32_t pageSize = 0;
+    std::uint32_t pagesPerBlock = 0;
+    std::uint32_t blockCount = 0;
+};
+
+struct ImageDigest {
+    std::string role; // "boot", "romfs", "romfs1"
+    std::string path;
+    std::optional<std::uint64_t> bytes;
+    std::optional<std::string> sha256; // nullopt when the file could not be read
+};
+
+struct RunRecord {
+    std::string time; // start of the run, e.g. "2026-12-07T11:02:03.250Z"
+    int mode = 0;
+    int device = 0;
+    std::string devId;
+    std::optional<NandGeometry> geometry;
+    std::optional<int> loaderLevel;
+    std::optional<int> loaderClass;
+    std::optional<int> bootDeviceId;
+    std::vector<ImageDigest> images;
+    std::vector<std::pair<std::string, std::uint32_t>> badBlocks;   // area, bad blocks found
+    std::vector<std::pair<std::string, std::uint32_t>> durationsMs; // phase, milliseconds
+    bool ok = false;
+    std::string message;
+};
+
+// The record as one line of JSON (without the line break).
+std::string ToJsonLine(const RunRecord& record);
+
+// Appends the records, one line each; false with a reason when the file cannot be written.
+bool AppendRunRecords(const std::string& path, const std::vector<RunRecord>& records,
+                      std::string& error);
+
+// A string as a JSON string literal, quotes included.
+std::string JsonString(const std::string& text);
+
+} // namespace kestrel::cli

@@ -1,0 +1,104 @@
+#include "cli/run_monitor.h"
+
+#include <gtest/gtest.h>
+
+using namespace kestrel;
+using namespace kestrel::cli;
+
+namespace {
+
+platform::WindowMessage Event(std::uint32_t event, int device) {
+    return {WM_ISP_EVENT, event, device, {}};
+}
+
+platform::WindowMessage Status(std::uint32_t code, std::intptr_t lParam) {
+    return {WM_ISP_STATUS, code, lParam, {}};
+}
+
+struct PrefixCase {
+    const char* text;
+    std::optional<int> device;
+    friend void PrintTo(const PrefixCase& c, std::ostream* os) { *os << c.text; }
+};
+
+class MessagePrefix : public ::testing::TestWithParam<PrefixCase> {};
+
+TEST_P(MessagePrefix, NamesTheDevice) {
+    EXPECT_EQ(DeviceOfMessage(GetParam().text), GetParam().device);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, MessagePrefix,
+                         ::testing::Values(PrefixCase{"Device:5 ==> Error in write resource.\n", 5},
+                                           PrefixCase{"Device12-->Write failed", 12},
+                                           PrefixCase{"Device:1234 ==>Write FW is fail.\n", 1234},
+                                           PrefixCase{"Can't found config.ini", std::nullopt},
+                                           PrefixCase{"Device: ==> x", std::nullopt},
+                                           PrefixCase{"Image is error, can't support this H/W!\n",
+                                                      std::nullopt}));
+
+struct ResultCase {
+    int mode;
+    std::vector<std::uint32_t> events;
+    bool ok;
+    friend void PrintTo(const ResultCase& c, std::ostream* os) {
+        *os << "mode " << c.mode << " events";
+        for (auto e : c.events) {
+            *os << " " << e;
+        }
+    }
+};
+
+class Results : public ::testing::TestWithParam<ResultCase> {};
+
+TEST_P(Results, DeviceSucceedsOnlyWithEveryPhaseOfItsMode) {
+    RunMonitor monitor;
+    monitor.Observe(Status(kStatusWorkerStarted, 4), 0);
+    for (std::uint32_t e : GetParam().events) {
+        monitor.Observe(Event(e, 4), 10);
+    }
+    monitor.Observe(Status(kStatusWorkerEnded, 4), 20);
+    EXPECT_EQ(monitor.Succeeded(4, GetParam().mode), GetParam().ok);
+    EXPECT_EQ(monitor.Explanation(4, GetParam().mode).empty(), GetParam().ok);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, Results,
+    ::testing::Values(ResultCase{1, {768, 769}, true}, ResultCase{1, {768, 770}, false},
+                      ResultCase{2, {784, 785}, true}, ResultCase{2, {}, false},
+                      ResultCase{2, {800, 802, 784, 785}, false},
+                      ResultCase{3, {768, 769, 784, 785}, true}, ResultCase{3, {768, 769}, false},
+                      ResultCase{3, {768, 769, 784, 786}, false}, ResultCase{4, {}, false}));
+
+TEST(RunMonitor, MessagesGoToTheirDeviceOrToTheRun) {
+    RunMonitor monitor;
+    monitor.Observe(Event(kEventBootBegin, 1), 0);
+    monitor.Observe(Event(kEventBootSucceeded, 1), 0);
+    monitor.Observe(Event(kEventResourceBegin, 1), 0);
+    monitor.Observe(Event(kEventResourceSucceeded, 1), 0);
+    monitor.AddMessageBox("Device:1 ==>CMD_NAND_WRITEPAGE is error!\n");
+    monitor.AddMessageBox("Can't found isp.ini");
+    EXPECT_FALSE(monitor.Succeeded(1, 3)) << "a message box of its own fails the device";
+    EXPECT_EQ(monitor.Explanation(1, 3), "Device:1 ==>CMD_NAND_WRITEPAGE is error!");
+    EXPECT_EQ(monitor.Explanation(0, 3), "Can't found isp.ini");
+}
+
+TEST(RunMonitor, CountsProgressAndTimesPhasesForEveryDevice) {
+    RunMonitor monitor;
+    ProgressRecord r{11, 40};
+    platform::WindowMessage range{WM_ISP_STATUS, kStatusProgressRange, 0, {}};
+    range.payload.assign(reinterpret_cast<unsigned char*>(&r),
+                         reinterpret_cast<unsigned char*>(&r) + sizeof r);
+    range.Bind();
+    monitor.Observe(range, 0);
+    monitor.Observe(Status(kStatusProgressRange, 99), 0); // a plain number: no record to read
+    monitor.Observe(Status(kStatusProgressStep, 11), 0);
+    monitor.Observe(Event(kEventBootBegin, 11), 0xFFFFFFF0u);
+    monitor.Observe(Event(kEventBootSucceeded, 11), 1000);
+    const DeviceProgress d = monitor.Device(11);
+    EXPECT_EQ(d.total, 40u);
+    EXPECT_EQ(d.position, 1u);
+    EXPECT_EQ(d.boot.elapsedMs, 1016u);
+    EXPECT_EQ(monitor.Device(99).total, 0u);
+}
+
+} // namespace
