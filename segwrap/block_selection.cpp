@@ -21,13 +21,14 @@ std::optional<BlockViews> SelectBlocks(const ElfReader& reader) {
     for (const ElfSegment& segment : reader.Segments()) {
         BlockView block;
         // A test of bit 0, not of type 1: types 3, 5, 7 and odd processor types give data too.
-        if ((segment.type & 1u) != 0 && !segment.data.empty()) {
-            if (segment.data.size() > kMax32 || segment.virtAddr > kMax32 ||
+        if ((segment.type & 1u) != 0 && segment.fileSize != 0) {
+            if (segment.fileSize > kMax32 || segment.virtAddr > kMax32 ||
                 segment.physAddr > kMax32) {
                 return std::nullopt;
             }
-            block.size = static_cast<std::uint32_t>(segment.data.size());
-            block.data = segment.data.data();
+            block.size = static_cast<std::uint32_t>(segment.fileSize);
+            block.data = segment.data.empty() ? nullptr : segment.data.data();
+            block.fileOffset = segment.fileOffset;
             block.virtAddr = static_cast<std::uint32_t>(segment.virtAddr);
             block.physAddr = static_cast<std::uint32_t>(segment.physAddr);
         }

@@ -11,7 +11,9 @@ class ElfReader;
 
 struct BlockView {
     std::uint32_t size = 0;
-    const unsigned char* data = nullptr; // points into the reader's bytes; null when size is 0
+    // Points into the reader's bytes; null when size is 0 or the reader left the bytes unread.
+    const unsigned char* data = nullptr;
+    std::uint64_t fileOffset = 0; // where the bytes lie in the ELF file
     std::uint32_t virtAddr = 0;
     std::uint32_t physAddr = 0;
 };

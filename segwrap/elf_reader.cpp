@@ -3,9 +3,10 @@
 #include "segwrap/file_bytes.h"
 
 #include <algorithm>
-#include <cstring>
+#include <filesystem>
 #include <gelf.h>
 #include <libelf.h>
+#include <limits>
 
 namespace kestrel::segwrap {
 namespace {
@@ -13,6 +14,127 @@ namespace {
 // True when [offset, offset + length) lies inside a file of fileSize bytes.
 bool InFile(std::uint64_t offset, std::uint64_t length, std::uint64_t fileSize) {
     return offset <= fileSize && length <= fileSize - offset;
+}
+
+// Reads [offset, offset + length) of the file into the same place of bytes, clipped to the
+// file; false when a read comes up short.
+bool ReadRange(std::FILE* file, ByteBlock& bytes, std::uint64_t offset, std::uint64_t length) {
+    if (offset >= bytes.size()) {
+        return true;
+    }
+    length = std::min<std::uint64_t>(length, bytes.size() - offset);
+    if (length == 0) {
+        return true;
+    }
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<long>::max()) ||
+        std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) {
+        return false;
+    }
+    return std::fread(bytes.data() + offset, 1, static_cast<std::size_t>(length), file) == length;
+}
+
+std::uint64_t Field(const unsigned char* p, int width, bool big) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < width; ++i) {
+        const unsigned char b = p[big ? i : width - 1 - i];
+        v = (v << 8) | b;
+    }
+    return v;
+}
+
+// Reads the parts of an ELF file that describe it, leaving the bytes of data-bearing segments
+// unread (the block's pages are then never touched). Falls back to reading everything for the
+// rare files with extended header counts. Damaged fields only make the reads below cover less;
+// the checks of Index() then refuse the file.
+std::optional<ByteBlock> ReadElfStructure(const char* path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        return std::nullopt;
+    }
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec || size > std::numeric_limits<std::size_t>::max() / 2) {
+        return std::nullopt;
+    }
+    FileHandle file(std::fopen(path, "rb"));
+    if (!file) {
+        return std::nullopt;
+    }
+    ByteBlock bytes(static_cast<std::size_t>(size));
+    if (!ReadRange(file.get(), bytes, 0, 64)) {
+        return std::nullopt;
+    }
+    const unsigned char* h = bytes.data();
+    if (size < 52 || h[EI_CLASS] < ELFCLASS32 || h[EI_CLASS] > ELFCLASS64 ||
+        h[EI_DATA] < ELFDATA2LSB || h[EI_DATA] > ELFDATA2MSB) {
+        return ReadRange(file.get(), bytes, 0, size) ? std::optional(std::move(bytes))
+                                                     : std::nullopt;
+    }
+    const bool is64 = h[EI_CLASS] == ELFCLASS64;
+    if (size < (is64 ? sizeof(Elf64_Ehdr) : sizeof(Elf32_Ehdr))) {
+        return ReadRange(file.get(), bytes, 0, size) ? std::optional(std::move(bytes))
+                                                     : std::nullopt;
+    }
+    const bool big = h[EI_DATA] == ELFDATA2MSB;
+    const int word = is64 ? 8 : 4;
+    const std::size_t at = is64 ? 32 : 28; // e_phoff
+    const std::uint64_t phoff = Field(h + at, word, big);
+    const std::uint64_t shoff = Field(h + at + word, word, big);
+    const unsigned char* counts = h + at + 2 * word + 4 + 2; // after e_flags and e_ehsize
+    const std::uint64_t phentsize = Field(counts, 2, big);
+    const std::uint64_t phnum = Field(counts + 2, 2, big);
+    const std::uint64_t shentsize = Field(counts + 4, 2, big);
+    const std::uint64_t shnum = Field(counts + 6, 2, big);
+    const std::uint64_t shstrndx = Field(counts + 8, 2, big);
+    if (phnum == PN_XNUM || (shnum == 0 && shoff != 0) || shstrndx == SHN_XINDEX) {
+        return ReadRange(file.get(), bytes, 0, size) ? std::optional(std::move(bytes))
+                                                     : std::nullopt;
+    }
+    if (!ReadRange(file.get(), bytes, phoff, phentsize * phnum)) {
+        return std::nullopt;
+    }
+    // The file ranges of data-bearing segments, in offset order.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> skip;
+    const std::uint64_t phdrSize = is64 ? sizeof(Elf64_Phdr) : sizeof(Elf32_Phdr);
+    for (std::uint64_t i = 0; phentsize == phdrSize && i < phnum; ++i) {
+        if (phoff > size || (i + 1) * phdrSize > size - phoff) {
+            break;
+        }
+        const unsigned char* ph = bytes.data() + phoff + i * phdrSize;
+        const std::uint64_t type = Field(ph, 4, big);
+        const std::uint64_t offset = Field(ph + (is64 ? 8 : 4), word, big);
+        const std::uint64_t filesz = Field(ph + (is64 ? 32 : 16), word, big);
+        if ((type & 1u) != 0 && filesz != 0 && InFile(offset, filesz, size)) {
+            skip.emplace_back(offset, offset + filesz);
+        }
+    }
+    std::sort(skip.begin(), skip.end());
+    std::uint64_t from = 0;
+    for (const auto& [begin, end] : skip) {
+        if (begin > from && !ReadRange(file.get(), bytes, from, begin - from)) {
+            return std::nullopt;
+        }
+        from = std::max(from, end);
+    }
+    if (!ReadRange(file.get(), bytes, from, size - std::min<std::uint64_t>(from, size))) {
+        return std::nullopt;
+    }
+    // Header, tables and section names, wherever they lie.
+    if (!ReadRange(file.get(), bytes, 0, 64) ||
+        !ReadRange(file.get(), bytes, phoff, phentsize * phnum) ||
+        !ReadRange(file.get(), bytes, shoff, shentsize * shnum)) {
+        return std::nullopt;
+    }
+    const std::uint64_t shdrSize = is64 ? sizeof(Elf64_Shdr) : sizeof(Elf32_Shdr);
+    if (shentsize == shdrSize && shstrndx < shnum && shoff <= size &&
+        (shstrndx + 1) * shdrSize <= size - shoff) {
+        const unsigned char* sh = bytes.data() + shoff + shstrndx * shdrSize;
+        const std::uint64_t offset = Field(sh + (is64 ? 24 : 16), word, big);
+        const std::uint64_t length = Field(sh + (is64 ? 32 : 20), word, big);
+        if (!ReadRange(file.get(), bytes, offset, length)) {
+            return std::nullopt;
+        }
+    }
+    return bytes;
 }
 
 std::string StringAt(Elf* elf, std::size_t tableIndex, std::size_t offset) {
@@ -42,32 +164,35 @@ ElfReader::~ElfReader() = default;
 void ElfReader::Clear() {
     elf_.reset();
     bytes_ = ByteBlock();
+    complete_ = false;
     header_ = {};
     segments_.clear();
     sections_.clear();
 }
 
-bool ElfReader::LoadFile(const char* path) {
+bool ElfReader::LoadFile(const char* path, ElfContents contents) {
     Clear();
     if (path == nullptr) {
         return false;
     }
-    auto bytes = ReadWholeFile(path);
+    const bool complete = contents == ElfContents::kEverything;
+    auto bytes = complete ? ReadWholeFile(path) : ReadElfStructure(path);
     if (!bytes) {
         return false;
     }
-    return Load(std::move(*bytes));
+    return Load(std::move(*bytes), complete);
 }
 
 bool ElfReader::LoadBytes(std::span<const unsigned char> bytes) {
     ByteBlock copy(bytes.size());
     std::copy(bytes.begin(), bytes.end(), copy.data());
-    return Load(std::move(copy));
+    return Load(std::move(copy), true);
 }
 
-bool ElfReader::Load(ByteBlock bytes) {
+bool ElfReader::Load(ByteBlock bytes, bool complete) {
     Clear();
     bytes_ = std::move(bytes);
+    complete_ = complete;
     // The library reads the image in place; an empty file still needs a valid pointer.
     static char empty[1];
     char* image = bytes_.size() == 0 ? empty : reinterpret_cast<char*>(bytes_.data());
@@ -130,13 +255,16 @@ bool ElfReader::Index() {
         segment.memSize = phdr.p_memsz;
         segment.flags = phdr.p_flags;
         segment.align = phdr.p_align;
+        segment.fileOffset = phdr.p_offset;
         // An unused entry's other fields mean nothing; every other segment's bytes must exist.
         if (phdr.p_type != PT_NULL) {
             if (!InFile(phdr.p_offset, phdr.p_filesz, fileSize)) {
                 return false;
             }
-            segment.data = std::span<const unsigned char>(bytes_.data() + phdr.p_offset,
-                                                          static_cast<std::size_t>(phdr.p_filesz));
+            if (complete_ || (phdr.p_type & 1u) == 0 || phdr.p_filesz == 0) {
+                segment.data = std::span<const unsigned char>(
+                    bytes_.data() + phdr.p_offset, static_cast<std::size_t>(phdr.p_filesz));
+            }
         }
         segments_.push_back(segment);
     }

@@ -41,7 +41,9 @@ struct ElfSegment {
     std::uint64_t memSize = 0;
     std::uint32_t flags = 0;
     std::uint64_t align = 0;
-    // The segment's file bytes (fileSize of them); empty for PT_NULL entries.
+    std::uint64_t fileOffset = 0;
+    // The segment's file bytes (fileSize of them); empty for PT_NULL entries, and for segments
+    // whose bytes a structure-only load left unread.
     std::span<const unsigned char> data;
 };
 
@@ -71,6 +73,11 @@ struct ElfNote {
     std::string name;
 };
 
+// How much of a file LoadFile reads. kStructure leaves the bytes of the segments that give
+// download-block data (bit 0 of the type set) unread, for callers that copy them from the file
+// themselves; the header, the tables, the section names and everything else are read.
+enum class ElfContents { kEverything, kStructure };
+
 class ElfReader {
 public:
     // Empty when the ELF library cannot be set up.
@@ -82,7 +89,7 @@ public:
 
     // Loads a file or a copy of bytes; false when they are not a sound ELF file (see above).
     // A reader that failed to load holds nothing. May throw std::bad_alloc.
-    bool LoadFile(const char* path);
+    bool LoadFile(const char* path, ElfContents contents = ElfContents::kEverything);
     bool LoadBytes(std::span<const unsigned char> bytes);
 
     const ElfHeaderInfo& Header() const { return header_; }
@@ -101,11 +108,12 @@ private:
 
     ElfReader() = default;
     void Clear();
-    bool Load(ByteBlock bytes);
+    bool Load(ByteBlock bytes, bool complete);
     bool Index();
 
     // Declared before elf_: the library reads from these bytes until elf_ is closed.
     ByteBlock bytes_;
+    bool complete_ = false; // every byte of the file was read
     std::unique_ptr<Elf, ElfCloser> elf_;
     ElfHeaderInfo header_;
     std::vector<ElfSegment> segments_;

@@ -9,6 +9,7 @@
 
 #include "platform/clock/clock.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -57,39 +58,57 @@ bool Write(std::FILE* out, const void* bytes, std::size_t length) {
     return length == 0 || std::fwrite(bytes, 1, length, out) == length;
 }
 
-// The stored form, written from its parts: the records' bytes go from the loaded ELF file
-// straight to the output, and the sums are taken on the way, so the payload is never copied.
-// Fill bytes are zero, so an image is the same for the same ELF file and hour.
-bool WriteStored(std::FILE* out, const BlockViews& views, std::uint32_t flags,
+std::unique_ptr<unsigned char[]> TryAllocate(std::size_t bytes) {
+    return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[bytes]);
+}
+
+constexpr std::size_t kChunkBytes = 1u << 20; // a multiple of 4: chunks keep words whole
+
+// The stored form, written from its parts: each record's bytes are copied from the ELF file to
+// the output through one small buffer and summed on the way, so the payload is never held in
+// memory. The header goes last, over a placeholder, once the sums are known. Fill bytes are
+// zero, so an image is the same for the same ELF file and hour.
+bool WriteStored(std::FILE* out, std::FILE* elf, const BlockViews& views, std::uint32_t flags,
                  std::size_t payloadLength) {
-    static constexpr unsigned char kZeros[4] = {0, 0, 0, 0};
+    static constexpr unsigned char kZeros[kHeaderBytes] = {};
+    auto chunk = TryAllocate(kChunkBytes);
+    if (!chunk) {
+        return false;
+    }
     PayloadCheckSum sum(payloadLength / 4);
     const DescriptorBytes descriptor = Descriptor(views, flags);
     sum.AddWords(descriptor.data(), kDescriptorBytes / 4);
-    for (const BlockView& block : views.blocks) {
-        sum.AddWords(RecordHead(block).data(), kRecordHeadBytes / 4);
-        sum.AddBytesZeroFilled(block.data, block.size);
-    }
-    const HeaderBytes header =
-        Words<4>({MagicWord("VMXi"), static_cast<std::uint32_t>(kHeaderBytes + payloadLength),
-                  sum.SumA(), sum.SumB()});
-    if (!Write(out, header.data(), header.size()) ||
-        !Write(out, descriptor.data(), descriptor.size())) {
+    if (!Write(out, kZeros, kHeaderBytes) || !Write(out, descriptor.data(), descriptor.size())) {
         return false;
     }
     for (const BlockView& block : views.blocks) {
         const RecordHeadBytes head = RecordHead(block);
+        sum.AddWords(head.data(), kRecordHeadBytes / 4);
+        if (!Write(out, head.data(), head.size())) {
+            return false;
+        }
+        if (block.size != 0 &&
+            (block.fileOffset > static_cast<std::uint64_t>(std::numeric_limits<long>::max()) ||
+             std::fseek(elf, static_cast<long>(block.fileOffset), SEEK_SET) != 0)) {
+            return false;
+        }
+        for (std::size_t done = 0; done < block.size;) {
+            const std::size_t n = std::min<std::size_t>(kChunkBytes, block.size - done);
+            if (std::fread(chunk.get(), 1, n, elf) != n || !Write(out, chunk.get(), n)) {
+                return false;
+            }
+            sum.AddBytesZeroFilled(chunk.get(), n);
+            done += n;
+        }
         const std::size_t fill = RecordLength(block.size) - kRecordHeadBytes - block.size;
-        if (!Write(out, head.data(), head.size()) || !Write(out, block.data, block.size) ||
-            !Write(out, kZeros, fill)) {
+        if (!Write(out, kZeros, fill)) {
             return false;
         }
     }
-    return true;
-}
-
-std::unique_ptr<unsigned char[]> TryAllocate(std::size_t bytes) {
-    return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[bytes]);
+    const HeaderBytes header =
+        Words<4>({MagicWord("VMXi"), static_cast<std::uint32_t>(kHeaderBytes + payloadLength),
+                  sum.SumA(), sum.SumB()});
+    return std::fseek(out, 0, SEEK_SET) == 0 && Write(out, header.data(), header.size());
 }
 
 // The compressed form: the payload is packed into one buffer, summed, coded into a scratch
@@ -146,8 +165,11 @@ void EmptyOutput(const char* imagePath) {
 }
 
 int Wrap(const char* elfPath, const char* imagePath, std::uint32_t flags) {
+    const bool compress = (flags & kVmxCompressFlag) != 0;
     auto reader = ElfReader::Create();
-    if (!reader || !reader->LoadFile(elfPath)) {
+    // The stored form copies the segments' bytes from the file itself.
+    if (!reader ||
+        !reader->LoadFile(elfPath, compress ? ElfContents::kEverything : ElfContents::kStructure)) {
         return 0;
     }
     const auto views = SelectBlocks(*reader);
@@ -162,15 +184,21 @@ int Wrap(const char* elfPath, const char* imagePath, std::uint32_t flags) {
     if (kHeaderBytes + payloadLength > std::numeric_limits<std::uint32_t>::max()) {
         return 0;
     }
+    FileHandle elf;
+    if (!compress) {
+        elf.reset(std::fopen(elfPath, "rb"));
+        if (!elf) {
+            return 0;
+        }
+    }
     FileHandle out(std::fopen(imagePath, "wb"));
     if (!out) {
         return 0;
     }
     // From here on every failure leaves the output empty.
-    const bool written =
-        (flags & kVmxCompressFlag) != 0
-            ? WriteCompressed(out.get(), *views, flags, static_cast<std::size_t>(payloadLength))
-            : WriteStored(out.get(), *views, flags, static_cast<std::size_t>(payloadLength));
+    const auto length = static_cast<std::size_t>(payloadLength);
+    const bool written = compress ? WriteCompressed(out.get(), *views, flags, length)
+                                  : WriteStored(out.get(), elf.get(), *views, flags, length);
     const bool closed = std::fclose(out.release()) == 0;
     if (!written || !closed) {
         EmptyOutput(imagePath);

@@ -1,13 +1,16 @@
-// Damaged ELF files: GetDownloadBlocks refuses them and ParseElfFile writes only the line saying
-// the file cannot be opened. Each case damages one field of an otherwise sound file.
+// Damaged ELF files: GetDownloadBlocks and WrapVMXImageFormat refuse them and ParseElfFile writes
+// only the line saying the file cannot be opened. Each case damages one field of an otherwise sound
+// file.
 #include "segwrap/download_blocks.h"
 #include "segwrap/elf_dump.h"
+#include "segwrap/vmx_image.h"
 
 #include "segwrap/elf_builder.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -61,6 +64,7 @@ void PatchSection(const ElfBuilder& elf, std::string& f, std::size_t index, std:
 const Damage kDamages[] = {
     {"TruncatedInIdentification", false, [](auto&, auto& f) { f.resize(10); }},
     {"TruncatedInHeader", false, [](auto&, auto& f) { f.resize(40); }},
+    {"Elf64HeaderShorterThan64Bytes", true, [](auto&, auto& f) { f.resize(56); }},
     {"TruncatedInProgramHeaders", false, [](auto& e, auto& f) { f.resize(e.phoff + 40); }},
     {"TruncatedInSegmentBytes", false,
      [](auto& e, auto& f) {
@@ -131,6 +135,11 @@ TEST_P(DamagedElf, IsRefusedWithoutCrashOrPartialResult) {
     EXPECT_EQ(set.sizes, nullptr);
     EXPECT_EQ(ParseElfFile(path.c_str(), home.Path("dump.txt").c_str()), 1);
     EXPECT_EQ(home.ReadFile("dump.txt"), "Can't open input file \"" + path + "\"\n");
+    // The stored wrap reads only the file's structure; it must refuse the same files.
+    for (unsigned flags : {0u, kVmxCompressFlag}) {
+        EXPECT_EQ(WrapVMXImageFormat(path.c_str(), home.Path("img.rap").c_str(), flags), 0);
+        EXPECT_FALSE(std::filesystem::exists(home.Path("img.rap")));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DamagedElf, ::testing::ValuesIn(kDamages),

@@ -84,7 +84,7 @@ protected:
 };
 
 // Large allocations of a compressing wrap, in order: the ELF file's bytes, the packed payload,
-// the compression scratch. A stored wrap needs only the first.
+// the compression scratch. A stored wrap makes two: the file's structure, the copy buffer.
 TEST_F(MemoryExhaustion, ReadingTheElfFileFailsBeforeTheOutputIsTouched) {
     FailLargeAllocation guard(1);
     EXPECT_EQ(Wrap(kVmxCompressFlag), 0);
@@ -94,6 +94,13 @@ TEST_F(MemoryExhaustion, ReadingTheElfFileFailsBeforeTheOutputIsTouched) {
 TEST_F(MemoryExhaustion, PayloadBufferLeavesAnEmptyOutput) {
     FailLargeAllocation guard(2);
     EXPECT_EQ(Wrap(kVmxCompressFlag), 0);
+    EXPECT_TRUE(std::filesystem::exists(image()));
+    EXPECT_EQ(home.ReadFile("img.rap"), "");
+}
+
+TEST_F(MemoryExhaustion, StoredWrapCopyBufferLeavesAnEmptyOutput) {
+    FailLargeAllocation guard(2);
+    EXPECT_EQ(Wrap(0), 0);
     EXPECT_TRUE(std::filesystem::exists(image()));
     EXPECT_EQ(home.ReadFile("img.rap"), "");
 }
@@ -111,7 +118,7 @@ TEST_F(MemoryExhaustion, WrapsSucceedWithTheirLargeAllocationsGranted) {
     FailLargeAllocation guard(4);
     EXPECT_EQ(Wrap(kVmxCompressFlag), 1);
     EXPECT_EQ(home.ReadFile("img.rap").substr(0, 4), "VMXh");
-    FailLargeAllocation stored(2);
+    FailLargeAllocation stored(3);
     EXPECT_EQ(Wrap(0), 1);
     EXPECT_EQ(home.ReadFile("img.rap").substr(0, 4), "VMXi");
 }

@@ -270,3 +270,45 @@ INSTANTIATE_TEST_SUITE_P(BlockSizes, WrapSums,
                                            std::vector<std::size_t>{65537}));
 
 } // namespace
+
+namespace {
+
+// The stored form reads only the file's structure and copies segment bytes from the file
+// itself; the compressed form reads the whole file. A segment that covers the ELF header and
+// every table (as the first loadable segment of many linkers does) must come out whole in both,
+// and the two payloads must be the same bytes.
+class WrapCoveringSegment : public Wrap,
+                            public ::testing::WithParamInterface<std::pair<bool, bool>> {};
+
+TEST_P(WrapCoveringSegment, StoredAndCompressedFormsCarryTheSamePayload) {
+    const auto [is64, big] = GetParam();
+    ElfBuilder elf(is64, big);
+    elf.AddSegment({.type = 1, .virtAddr = 0x8000, .physAddr = 0x8000, .data = "placeholder"});
+    elf.AddSegment({.type = 1, .virtAddr = 0x9000, .physAddr = 0x9000, .data = "second"});
+    elf.AddSymbolTable(".symtab", {{}, {.name = "start", .value = 0x8000}});
+    elf.AddNoteSection(".note", {{.name = "K", .type = 1, .desc = "x"}});
+    std::string file = elf.Build();
+    const int word = is64 ? 8 : 4;
+    elf.Patch(file, elf.phoff + (is64 ? 8 : 4), 0, word);             // p_offset
+    elf.Patch(file, elf.phoff + (is64 ? 32 : 16), file.size(), word); // p_filesz
+    const std::string plain = WrapFile(file, 0);
+    ASSERT_EQ(W(plain, 52 + 4), 24 + (file.size() + 3) / 4 * 4);
+    EXPECT_EQ(plain.substr(52 + 24, file.size()), file);
+    EXPECT_EQ(plain.substr(52 + W(plain, 52 + 4) + 24, 6), "second");
+
+    const std::string packed = WrapFile(file, kVmxCompressFlag);
+    std::vector<unsigned char> decoded;
+    ASSERT_EQ(
+        kestrel::segwrap::HuffmanDecode(reinterpret_cast<const unsigned char*>(packed.data()) + 16,
+                                        packed.size() - 16, 1 << 20, decoded),
+        kestrel::segwrap::DecodeStatus::kOk);
+    EXPECT_EQ(std::string(decoded.begin(), decoded.end()), plain.substr(16));
+    EXPECT_EQ(W(packed, 8), W(plain, 8));
+    EXPECT_EQ(W(packed, 12), W(plain, 12));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, WrapCoveringSegment,
+                         ::testing::Values(std::pair{false, false}, std::pair{false, true},
+                                           std::pair{true, false}, std::pair{true, true}));
+
+} // namespace
