@@ -9,6 +9,7 @@
 #include "kestrellib/program/index_area.h"
 #include "kestrellib/program/redboot_select.h"
 #include "kestrellib/program/resource_notifications.h"
+#include "kestrellib/program/stop_request.h"
 #include "kestrellib/program/sub_block_writer.h"
 #include "platform/message_box/message_box.h"
 
@@ -32,6 +33,7 @@ public:
     bool WritePage(std::span<const std::uint8_t> data, std::uint32_t page) override {
         return device::WritePageVerified(eraseMap_, job_, info_, data.data(), page) == 1;
     }
+    bool Stopped() const override { return StopRequested(job_.devIndex); }
 
 private:
     std::span<std::uint8_t> eraseMap_;
@@ -250,7 +252,9 @@ int WriteImageFile(IspJob& job, NandInfo& info, std::span<std::uint8_t> eraseMap
     }
     std::string message;
     if (!WriteIndexPages(index, indexStart, passSlots, writer, area.reservedPages, &message)) {
-        platform::ShowMessageBox(message);
+        if (!message.empty()) {
+            platform::ShowMessageBox(message);
+        }
         return 0;
     }
     return 1;
@@ -278,7 +282,10 @@ int WriteBootImage(IspJob& job, BootConfig& config) {
     device::SetCurrentLayout(job.devIndex, layout);
 
     if (WriteImageFile(job, info, eraseMap, layout, config) == 0) {
-        ShowDeviceMessage(job, kTextWritePackFailed);
+        // A write ended by a stop request is not reported: the operator asked for it.
+        if (!StopRequested(job.devIndex)) {
+            ShowDeviceMessage(job, kTextWritePackFailed);
+        }
         return -1;
     }
     return 0;
@@ -299,7 +306,9 @@ KESTREL_EXPORT int WriteFW2NandFun(IspJob* job) {
         program::PostResourceEvent(*job, kEventBootBegin);
         if (program::WriteBootImage(*job, config) != 0) {
             program::PostResourceEvent(*job, kEventBootFailed);
-            program::ShowDeviceMessage(*job, program::kTextWriteFwFailed);
+            if (!program::StopRequested(job->devIndex)) {
+                program::ShowDeviceMessage(*job, program::kTextWriteFwFailed);
+            }
             return -1;
         }
         program::PostResourceEvent(*job, kEventBootSucceeded);

@@ -55,6 +55,9 @@ bool WriteSubBlock(WriteCursor& cursor, const SubHeader& subHeader, BootImageRea
     std::uint32_t remaining = subHeader.blockLength;
     bool firstChunk = true;
     while (remaining > 0) {
+        if (writer.Stopped()) {
+            return false;
+        }
         const std::uint32_t chunk = std::min(pageSize, remaining);
         // The bytes of a last, partial page beyond the data stay erased.
         std::fill(pageData.begin() + chunk, pageData.end(), std::uint8_t{0xFF});
@@ -112,6 +115,12 @@ bool WriteIndexPages(const IndexArea& index, std::uint32_t startPage, std::uint3
     for (; k < usableSlots; ++slot, ++k) {
         if (!index.HoldsIndexPage(slot)) {
             continue;
+        }
+        if (writer.Stopped()) {
+            if (message != nullptr) {
+                message->clear();
+            }
+            return false;
         }
         while (k < usableSlots &&
                (reserved(startPage + k) || !writer.WritePage(index.Slot(slot), startPage + k))) {

@@ -26,6 +26,9 @@ public:
     virtual ~PageWriter() = default;
     // Writes one page (data holds a whole page) and verifies it; true when it verified.
     virtual bool WritePage(std::span<const std::uint8_t> data, std::uint32_t page) = 0;
+    // Whether the write should end at the next page (the run is being stopped). The writers
+    // below then return false without a message.
+    virtual bool Stopped() const { return false; }
 };
 
 // The running position of the data write.

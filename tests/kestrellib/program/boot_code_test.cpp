@@ -5,6 +5,7 @@
 #include "kestrellib/program/boot_header.h"
 #include "kestrellib/program/boot_image_format.h"
 #include "kestrellib/program/boot_image_writer.h"
+#include "kestrellib/program/stop_request.h"
 
 #include "boot_test_support.h"
 #include "kestrellib/device/nand_ops.h"
@@ -404,6 +405,31 @@ TEST(BootCodeSteps, IdLengthIsRecountedUpToTheRepeatedMakerCode) {
     std::memset(info.id, 0x11, sizeof info.id);
     info.id[0] = 0x22;
     EXPECT_EQ(RecountIdLength(info), 20u);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(BootCode, AStopRequestEndsTheWriteQuietlyBeforeAnyDataPage) {
+    IspJob job = AddDevice(sim::DeviceConfig{}, 3);
+    const std::string image = SaveImage(MixedImage(2048));
+    RequestStop(3);
+    EXPECT_EQ(Run(job, image), -1);
+    ClearStopRequests();
+    EXPECT_TRUE(boxes_.empty()) << boxes_.front();
+    const Notifications n = Collect();
+    ASSERT_FALSE(n.events.empty());
+    EXPECT_EQ(n.events.back(), kEventBootFailed);
+    std::string error;
+    const auto view = ReadArea(0, 2, &error);
+    EXPECT_TRUE(!view || view->subBlocks.empty()) << "no sub-block was written";
+
+    IspJob other = AddDevice(sim::DeviceConfig{}, 4);
+    RequestStop(3);
+    EXPECT_EQ(Run(other, image), 0) << "a stop of one device leaves the others alone";
+    ClearStopRequests();
+    ExpectBootAreaHolds(1, 2, image);
 }
 
 } // namespace
