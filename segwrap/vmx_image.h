@@ -45,12 +45,13 @@ static_assert(sizeof(SegmentRecord) == 24);
 inline constexpr std::uint32_t kVmxCompressFlag = 0x01000000;
 
 // Wraps the ELF file at elfPath into a VMX image at imagePath. Returns 1 when the whole image
-// was written, 0 otherwise: the ELF file cannot be read (the output is then not touched), the
-// image would exceed 4 GiB, the output cannot be opened, memory runs out, the compressed stream
-// would not fit its buffer, or writing or closing the file fails. Once the output has been
-// opened, every failure leaves it empty, never holding part of an image. With compression the
-// longest code length is printed on standard output. Compressing calls may run on several
-// threads at once; the compressor keeps no process-wide state.
+// was written, 0 otherwise: the ELF file cannot be read or is not sound (the output is then not
+// touched), the image would exceed 4 GiB, the output cannot be opened, memory runs out, the
+// compressed stream would not fit its buffer, the ELF file cannot be read again while its
+// segments are copied, or writing or closing the output fails. Once the output has been opened,
+// every failure leaves it empty, never holding part of an image. With compression the longest
+// code length is printed on standard output. Wraps may run on several threads at once (to
+// different outputs); the compressor keeps no process-wide state.
 KESTREL_EXPORT int WrapVMXImageFormat(const char* elfPath, const char* imagePath,
                                       unsigned int flags);
 
