@@ -29,11 +29,14 @@ IspPage::IspPage(StationView& view, StationLibrary library, platform::MessageSin
 
 IspPage::~IspPage() {
     StopAndJoin();
+    if (demoRun_) {
+        demoRun_->Stop();
+    }
     library_.freeSurplus();
 }
 
 bool IspPage::StartIsp(const PathBoxes& typed) {
-    if (runUnderWay_ || !workers_.empty()) {
+    if (runUnderWay_ || !workers_.empty() || demoCopyUnderWay_) {
         return false;
     }
     stop_.store(false, std::memory_order_release);
@@ -44,6 +47,7 @@ bool IspPage::StartIsp(const PathBoxes& typed) {
     SaveRunPaths(settings_);
     ApplyDramType(settings_.dramIndex);
     SetIspEnabled(false);
+    demoCopyWanted_ = settings_.copyDemo != 0 && CountFiles(settings_.demoDir) > 0;
 
     jobCount_ = BuildRun();
     const platform::WindowHandle window = Window();
@@ -58,7 +62,9 @@ bool IspPage::StartIsp(const PathBoxes& typed) {
     for (int i = 0; i < jobCount_; ++i) {
         IspJob* job = &jobs_[static_cast<std::size_t>(i)];
         try {
-            workers_.emplace_back([this, job] { IspWorkerProc(*job, library_, stop_); });
+            workers_.emplace_back([this, job, demo = demoCopyWanted_] {
+                IspWorkerProc(*job, library_, stop_, demo);
+            });
         } catch (const std::system_error&) {
             // The system refused a thread: this device is not programmed in this run, and the
             // run ends when the workers that did start have ended.
@@ -185,8 +191,8 @@ void IspPage::HandleStatus(std::uint32_t code, std::intptr_t lParam, const Progr
         break;
     case kStatusDemoReady:
         SetIspEnabled(false);
-        if (state_.demoPending > 0 && --state_.demoPending == 0 && demoCopyStarter_) {
-            demoCopyStarter_(settings_.demoDir);
+        if (state_.demoPending > 0 && --state_.demoPending == 0) {
+            StartDemoCopy();
         }
         break;
     case kStatusDevicesChanged:
@@ -207,6 +213,7 @@ void IspPage::HandleStatus(std::uint32_t code, std::intptr_t lParam, const Progr
         SetIspEnabled(false);
         break;
     case kStatusPhaseEnded:
+        demoCopyUnderWay_ = false;
         if (!runUnderWay_ && state_.runningWorkers == 0) {
             SetIspEnabled(true);
         }
@@ -241,7 +248,7 @@ void IspPage::WorkerEnded(std::intptr_t device) {
     // Every worker of the run has posted its last message.
     JoinWorkers();
     runUnderWay_ = false;
-    SetIspEnabled(true);
+    SetIspEnabled(!demoCopyUnderWay_);
     platform::PostWindowMessage(Window(), WM_ISP_STATUS, kStatusDevicesChanged, 0);
 }
 
@@ -309,6 +316,25 @@ void IspPage::ResetSlot(int slot) {
 void IspPage::SetIspEnabled(bool enabled) {
     state_.ispEnabled = enabled;
     view_.SetIspEnabled(enabled);
+}
+
+void IspPage::SetDemoCopyLibrary(DemoCopyLibrary library) {
+    if (demoRun_) {
+        demoRun_->Stop();
+    }
+    demoRun_ = std::make_unique<DemoCopyRun>(std::move(library));
+}
+
+void IspPage::StartDemoCopy() {
+    if (demoCopyStarter_) {
+        demoCopyStarter_(settings_.demoDir);
+        demoCopyUnderWay_ = true;
+        return;
+    }
+    if (!demoRun_) {
+        demoRun_ = std::make_unique<DemoCopyRun>();
+    }
+    demoCopyUnderWay_ = demoRun_->Start({Window(), settings_.demoDir, jobCount_});
 }
 
 void IspPage::StopAndJoin() {

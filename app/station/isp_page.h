@@ -18,8 +18,16 @@
 // under way the ISP action stays off (code 513 does not bring it back early), a second ISP
 // action is refused and the slot status refresh waits, so the job table is never rebuilt under
 // running workers.
+//
+// Demo copy: when the run has "Download Demo file" checked and the demo directory holds files,
+// every worker whose device succeeded posts code 7, and the code 7 that brings the devices
+// awaited (code 5) to zero starts the demo-copy run (demo_copy.h). From then until its
+// code 513 the ISP action stays off and a new ISP action is refused, so that the demo copy's
+// closing of the devices never meets a run. Destroying the page stops a demo copy still waiting
+// for its drives and waits for copies under way.
 
 #include "app/isp_job.h"
+#include "app/station/demo_copy.h"
 #include "app/station/page_settings.h"
 #include "app/station/run_state.h"
 #include "app/station/station_library.h"
@@ -30,6 +38,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -84,15 +93,19 @@ public:
     // thread.
     void StopAndJoin();
 
-    // Called when code 7 brings the devices awaited for the demo copy to zero.
+    // Called when code 7 brings the devices awaited for the demo copy to zero, in place of the
+    // page's own demo-copy run; the demo copy then counts as under way until code 513.
     void SetDemoCopyStarter(std::function<void(const std::string& demoDir)> starter) {
         demoCopyStarter_ = std::move(starter);
     }
+    // The outside calls of the page's own demo-copy run (the real exports by default).
+    void SetDemoCopyLibrary(DemoCopyLibrary library);
 
     // The millisecond tick the step timers read (the platform's tick count by default).
     void SetTickSource(std::function<std::uint32_t()> tick) { tick_ = std::move(tick); }
 
     bool RunUnderWay() const { return runUnderWay_; }
+    bool DemoCopyUnderWay() const { return demoCopyUnderWay_; }
     const RunState& State() const { return state_; }
     int JobCount() const { return jobCount_; }
     const IspJob& Job(int index) const { return jobs_[static_cast<std::size_t>(index)]; }
@@ -104,6 +117,7 @@ private:
     void SlotStatusRefresh(std::intptr_t deviceCount);
     void WorkerEnded(std::intptr_t device);
     void JoinWorkers();
+    void StartDemoCopy();
 
     StationView& view_;
     StationLibrary library_;
@@ -125,6 +139,9 @@ private:
     std::vector<std::thread> workers_;
     std::atomic<bool> stop_{false};
     std::function<void(const std::string&)> demoCopyStarter_;
+    bool demoCopyWanted_ = false;   // the run's workers post code 7
+    bool demoCopyUnderWay_ = false; // from the start of a demo copy until its code 513
+    std::unique_ptr<DemoCopyRun> demoRun_;
     std::function<std::uint32_t()> tick_;
 };
 

@@ -20,20 +20,22 @@ bool Stopped(const std::atomic<bool>& stop) {
 
 } // namespace
 
-int IspWorkerProc(IspJob& job, const StationLibrary& library, const std::atomic<bool>& stop) {
+int IspWorkerProc(IspJob& job, const StationLibrary& library, const std::atomic<bool>& stop,
+                  bool demoCopy) {
     void* const window = job.hWnd;
     const std::intptr_t device = job.devIndex;
     platform::PostWindowMessage(window, WM_ISP_STATUS, kStatusWorkerStarted, device);
+    bool succeeded = false;
 
     switch (job.imageType) {
     case 1:
         if (!Stopped(stop) && IniPresent(library, "config.ini", kNoConfigIniText)) {
-            library.writeFw(&job);
+            succeeded = library.writeFw(&job) != -1;
         }
         break;
     case 2:
         if (!Stopped(stop) && IniPresent(library, "isp.ini", kNoIspIniText)) {
-            library.writeRomfs(&job);
+            succeeded = library.writeRomfs(&job) != -1;
         }
         break;
     case 3:
@@ -50,12 +52,15 @@ int IspWorkerProc(IspJob& job, const StationLibrary& library, const std::atomic<
             break;
         }
         platform::PostWindowMessage(window, WM_ISP_STATUS, kStatusBusy, 0);
-        library.writeRomfs(&job);
+        succeeded = library.writeRomfs(&job) != -1;
         break;
     default:
         break;
     }
 
+    if (demoCopy && succeeded) {
+        platform::PostWindowMessage(window, WM_ISP_STATUS, kStatusDemoReady, 0);
+    }
     platform::PostWindowMessage(window, WM_ISP_STATUS, kStatusWorkerEnded, device);
     return 0;
 }

@@ -10,6 +10,12 @@
 //
 // A stop request is honoured between the steps of the worker (before the boot code and before
 // the resources); inside a procedure the library's own stop request applies.
+//
+// Demo copy: when demoCopy is true (the run had "Download Demo file" checked and the demo
+// directory holds files) and the device succeeded, the worker posts code 7 just before its end.
+// The device succeeded when every procedure its mode calls returned something other than -1
+// (mode 3: the boot code and then the resources); a missing INI file, a stop or a mode outside
+// 1-3 is no success. The page starts the demo copy once every device of the run has posted 7.
 
 #include "app/isp_job.h"
 #include "app/station/station_library.h"
@@ -22,6 +28,7 @@ inline constexpr const char* kNoConfigIniText = "Can't found config.ini";
 inline constexpr const char* kNoIspIniText = "Can't found isp.ini";
 
 // Runs the job on the calling thread; returns the thread's exit code, 0.
-int IspWorkerProc(IspJob& job, const StationLibrary& library, const std::atomic<bool>& stop);
+int IspWorkerProc(IspJob& job, const StationLibrary& library, const std::atomic<bool>& stop,
+                  bool demoCopy = false);
 
 } // namespace kestrel::station
