@@ -38,12 +38,34 @@ run_tests() {
     ctest --preset "$preset" -j "$(nproc)"
 }
 
+# The workspace of `./dev.sh run`: the INI files and images of the demo run, kept between runs.
+demo_home() {
+    local home="build/demo-home"
+    mkdir -p "$home"
+    echo "$home"
+}
+
+# `./dev.sh run`: the station on 8 simulated devices in the demo workspace; the window when a
+# display is available, the command line otherwise. Extra arguments go to the program.
+run() {
+    local home
+    home="$(demo_home)"
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/default/app/kestrel ]; then
+        exec ./build/default/app/kestrel --simulate 8 --home "$home" "$@"
+    fi
+    if [ -x build/default/cli/kestrel-cli ]; then
+        exec ./build/default/cli/kestrel-cli --simulate 8 --home "$home" "$@"
+    fi
+    echo "run: no display for the window, and kestrel-cli is not built" >&2
+    exit 1
+}
+
 cmd="${1:-}"
 shift || true
 case "$cmd" in
     deps) deps ;;
     build) deps; build "$@" ;;
     test) run_tests "$@" ;;
-    run) deps; build; exec ./build/default/app/kestrel "$@" ;;
+    run) deps; build; run "$@" ;;
     *) echo "usage: $0 deps | build [preset] | test [preset] | run [args...]" >&2; exit 2 ;;
 esac

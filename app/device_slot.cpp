@@ -1,0 +1,80 @@
+#include "app/device_slot.h"
+
+#include "app/control_id.h"
+#include "app/slot_picture.h"
+#include "app/station/isp_page.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QProgressBar>
+
+#include <algorithm>
+#include <climits>
+
+namespace kestrel::app {
+namespace {
+
+// The bar works in int; a larger range keeps its proportion.
+int BarValue(std::uint32_t v) {
+    return static_cast<int>(std::min<std::uint32_t>(v, INT_MAX));
+}
+
+} // namespace
+
+station::SlotPicture DeviceSlot::TemplatePicture(int slot) {
+    using station::SlotPicture;
+    constexpr std::array<SlotPicture, station::kSlotCount> kTemplate{
+        SlotPicture::kIdle,   SlotPicture::kNotConnected, SlotPicture::kFrame0,
+        SlotPicture::kFrame1, SlotPicture::kFrame2,       SlotPicture::kFrame3,
+        SlotPicture::kFrame4, SlotPicture::kFrame5};
+    return kTemplate[static_cast<std::size_t>(slot)];
+}
+
+DeviceSlot::DeviceSlot(int slot, QWidget* parent)
+    : QGroupBox(QStringLiteral("Dev%1").arg(slot), parent) {
+    const SlotControlIds& ids = kSlotControlIds[static_cast<std::size_t>(slot)];
+    picture_ = new SlotPictureWidget(ids.picture, TemplatePicture(slot), this);
+    status_ = new QLabel(QString::fromLatin1(station::kNotConnectedText), this);
+    SetControlId(status_, ids.status);
+    bar_ = new QProgressBar(this);
+    SetControlId(bar_, ids.bar);
+    bar_->setTextVisible(false);
+    bar_->setRange(0, 1);
+    bar_->setValue(0);
+    bar_->setMaximumHeight(14);
+
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(6, 4, 6, 6);
+    layout->addWidget(picture_, 0, 0);
+    layout->addWidget(status_, 0, 1);
+    layout->addWidget(bar_, 1, 0, 1, 2);
+    layout->setColumnStretch(1, 1);
+}
+
+void DeviceSlot::SetText(const QString& text) {
+    status_->setText(text);
+}
+
+void DeviceSlot::SetPicture(station::SlotPicture picture) {
+    picture_->SetPicture(picture);
+}
+
+void DeviceSlot::SetRange(std::uint32_t total) {
+    // A Qt bar with the range 0 ... 0 shows a busy indicator; the station shows an empty bar.
+    bar_->setRange(0, std::max(BarValue(total), 1));
+}
+
+void DeviceSlot::SetPosition(std::uint32_t position) {
+    bar_->setValue(std::min(BarValue(position), bar_->maximum()));
+    bar_->update();
+}
+
+QString DeviceSlot::Text() const {
+    return status_->text();
+}
+
+station::SlotPicture DeviceSlot::Picture() const {
+    return picture_->Picture();
+}
+
+} // namespace kestrel::app
