@@ -204,7 +204,10 @@ QWidget* CBasicPg::OptionArea() {
             clearRegistry_();
         }
     });
-    // "Log Windows" has no action.
+    // "Log Windows" has no action. Enter in a path box presses no button (least of all ISP).
+    for (QPushButton* button : area->findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+    }
     return area;
 }
 

@@ -69,6 +69,10 @@ CKestrelDlg::CKestrelDlg(station::StationLibrary library, WorkerMessageBoxes* bo
 
 CKestrelDlg::~CKestrelDlg() {
     notifications_.Reset();
+    // However the dialog ends, no worker may wait for a box while the Basic page joins it.
+    if (boxes_ != nullptr && basic_->Page().RunUnderWay()) {
+        boxes_->Release();
+    }
     // The sheet goes first and takes the pages with it (Basic, then Advanced); the Basic page
     // joins the workers of a run still under way before anything they use is freed.
     delete sheet_;
