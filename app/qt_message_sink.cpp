@@ -54,6 +54,7 @@ bool QtMessageSink::DrainSlice(std::chrono::steady_clock::duration budget) {
         }
         message.Bind();
         handler_(message);
+        handled_.fetch_add(1, std::memory_order_relaxed);
         if (std::chrono::steady_clock::now() - start >= budget) {
             return true;
         }
@@ -74,6 +75,7 @@ std::size_t QtMessageSink::DrainAll() {
         }
         message.Bind();
         handler_(message);
+        handled_.fetch_add(1, std::memory_order_relaxed);
         ++handled;
     }
 }

@@ -16,8 +16,10 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -44,6 +46,8 @@ public:
     // many were handled.
     std::size_t DrainAll();
     std::size_t Pending() const;
+    // Messages handed to the handler so far.
+    std::uint64_t Handled() const { return handled_.load(std::memory_order_relaxed); }
 
 private:
     // Handles queued messages for at most one slice; true when messages remain.
@@ -55,6 +59,7 @@ private:
     mutable std::mutex lock_;
     std::deque<platform::WindowMessage> queue_;
     bool wakeQueued_ = false;
+    std::atomic<std::uint64_t> handled_{0};
 };
 
 } // namespace kestrel::app
