@@ -156,6 +156,11 @@ Device::Device(DeviceConfig config)
       friendlyName_(platform::devices::UsbStorFriendlyName(config_.vendor, config_.product)),
       nand_(config_), controller_(config_.parameterRegisters), failures_(config_.failures),
       sysInfo_(FactorySysInfo(config_)), bootDeviceId_(config_.bootDeviceId) {
+    if (!config_.loaderSignature) {
+        // A loader without a signature is an old one: it behaves as level 0.
+        config_.loaderLevel = 0;
+        config_.loaderClass = 0;
+    }
     PowerOnMemory(false);
 }
 

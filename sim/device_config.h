@@ -56,7 +56,8 @@ struct LatencyModel {
 struct DeviceConfig {
     Chip chip = DefaultChip();
 
-    // Loader signature at 0x9D800010: present unless `loaderSignature` is false.
+    // Loader signature at 0x9D800010: present unless `loaderSignature` is false (an old loader,
+    // which then behaves as level 0 and class 0 whatever the two fields say).
     bool loaderSignature = true;
     int loaderLevel = 2; // 0..15
     int loaderClass = 0; // 0..15

@@ -98,6 +98,8 @@ TEST(SimDevice, LoaderSignatureSitsInDeviceMemory) {
     config.loaderSignature = false;
     Device old(Named(config));
     EXPECT_EQ(In(old, 0x02, 0x9D800010, 8).data, std::vector<std::uint8_t>(8, 0));
+    EXPECT_EQ(In(old, 0x10, 0, 16).result, 0); // an old loader: the 16-byte record
+    EXPECT_TRUE(old.HostErrors().empty());
 }
 
 TEST(SimDevice, DeviceMemoryRoundTripsAndRefusesMisalignedOrOverflowingAddresses) {
