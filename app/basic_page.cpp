@@ -3,6 +3,7 @@
 #include "app/control_id.h"
 #include "app/kestrel_dlg.h"
 #include "app/station/page_settings.h"
+#include "app/station/usbstor_cleanup.h"
 #include "kestrellib/program/config_files.h"
 #include "platform/module_dir/module_dir.h"
 
@@ -64,7 +65,8 @@ CBasicPg::CBasicPg(station::StationLibrary library, CKestrelDlg* dialog,
                    platform::MessageSink* dialogSink, QWidget* parent)
     : QWidget(parent),
       sink_(this, [this](const platform::WindowMessage& m) { page_->HandleMessage(m); }),
-      dialog_(dialog), picker_(ShowQtPicker) {
+      dialog_(dialog), picker_(ShowQtPicker),
+      clearRegistry_([] { station::ClearUsbStorRegistry(); }) {
     page_ = std::make_unique<station::IspPage>(*this, std::move(library), sink_, dialogSink);
     BuildControls();
     StartUp();
@@ -199,10 +201,14 @@ QWidget* CBasicPg::OptionArea() {
     });
     connect(isp_, &QPushButton::clicked, this, [this] { OnIsp(); });
     connect(clearLog, &QPushButton::clicked, this, [this] { OnClearAllLog(); });
-    connect(clearRegistry, &QPushButton::clicked, this, [this] {
+    // The clean-up runs on the UI thread with its button disabled, and the button comes back
+    // whatever the clean-up met.
+    connect(clearRegistry, &QPushButton::clicked, this, [this, clearRegistry] {
+        clearRegistry->setEnabled(false);
         if (clearRegistry_) {
             clearRegistry_();
         }
+        clearRegistry->setEnabled(true);
     });
     // "Log Windows" has no action. Enter in a path box presses no button (least of all ISP).
     for (QPushButton* button : area->findChildren<QPushButton*>()) {

@@ -96,7 +96,8 @@ public:
 
     // Replaces the file and folder dialogs (tests; the default shows Qt's dialogs).
     void SetPicker(Picker picker) { picker_ = std::move(picker); }
-    // What "Clear Registry" does (the registry clean-up); nothing until one is set.
+    // What "Clear Registry" does: the registry clean-up (station::ClearUsbStorRegistry) unless
+    // replaced.
     void SetClearRegistryAction(std::function<void()> action) {
         clearRegistry_ = std::move(action);
     }

@@ -130,9 +130,11 @@ protected:
         return *dialog_;
     }
     app::CBasicPg& Basic() { return *dialog_->Basic(); }
+    // A control of the Basic page: identifiers are those of the page's template, and the
+    // Advanced page uses some of the same numbers for its own controls.
     template <typename W = QWidget>
     W* Control(int id) {
-        return app::FindControl<W>(dialog_ ? static_cast<QWidget*>(dialog_.get()) : nullptr, id);
+        return app::FindControl<W>(dialog_ ? static_cast<QWidget*>(dialog_->Basic()) : nullptr, id);
     }
     // Handles what the window's sinks hold until pred holds.
     template <typename Pred>
