@@ -42,22 +42,31 @@ run_tests() {
 demo_home() {
     local home="build/demo-home"
     mkdir -p "$home"
+    [ -f "$home/isp.ini" ] || ./build/default/cli/kestrel-cli demo-workspace "$home" > /dev/null
     echo "$home"
 }
 
-# `./dev.sh run`: the station on 8 simulated devices in the demo workspace; the window when a
-# display is available, the command line otherwise. Extra arguments go to the program.
+# Programs the eight simulated devices of a fresh demo workspace (different geometries, a few bad
+# blocks) with kestrel-cli isp, reads every device back with kestrel-cli verify, and prints the
+# summary.
+run_demo() {
+    local cli=./build/default/cli/kestrel-cli
+    local ws
+    ws="$(mktemp -d -t kestrel-demo.XXXXXX)"
+    "$cli" demo-workspace "$ws" > /dev/null
+    echo "Demo workspace: $ws"
+    "$cli" --home "$ws" --sim-config "$ws/devices.ini" isp verify
+}
+
+# `./dev.sh run`: the window on 8 simulated devices in the demo workspace when a display is
+# available (extra arguments go to the program), the command-line demo run otherwise.
 run() {
-    local home
-    home="$(demo_home)"
     if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/default/app/kestrel ]; then
+        local home
+        home="$(demo_home)"
         exec ./build/default/app/kestrel --simulate 8 --home "$home" "$@"
     fi
-    if [ -x build/default/cli/kestrel-cli ]; then
-        exec ./build/default/cli/kestrel-cli --simulate 8 --home "$home" "$@"
-    fi
-    echo "run: no display for the window, and kestrel-cli is not built" >&2
-    exit 1
+    run_demo
 }
 
 cmd="${1:-}"

@@ -23,5 +23,8 @@ struct CommandContext {
 };
 
 void AddElfDumpCommand(CLI::App& app, CommandContext& context);
+void AddIspCommand(CLI::App& app, CommandContext& context);
+void AddDemoWorkspaceCommand(CLI::App& app, CommandContext& context);
+void AddVerifyCommand(CLI::App& app, CommandContext& context);
 
 } // namespace kestrel::cli

@@ -3,6 +3,8 @@
 
 #include "cli/commands.h"
 
+#include "platform/clock/clock.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -27,7 +29,7 @@ void ApplyEnvironment(const std::string& home, int simulate, const std::string& 
 int main(int argc, char** argv) {
     using namespace kestrel::cli;
     CLI::App app{"kestrel-cli: the Kestrel programming station on the command line"};
-    app.require_subcommand(1);
+    app.require_subcommand(1, 0); // several in one run, in order: "isp verify"
     app.fallthrough();
 
     std::string home;
@@ -37,9 +39,16 @@ int main(int argc, char** argv) {
     app.add_option("--simulate", simulate, "Run on N simulated devices")->check(CLI::Range(0, 64));
     app.add_option("--sim-config", simConfig, "Simulated devices described by FILE")
         ->check(CLI::ExistingFile);
+    double sleepScale = -1;
+    app.add_option("--sleep-scale", sleepScale,
+                   "Scale of every wait (retries, polls, simulated latency): 0 makes them instant")
+        ->group(""); // for tests and demonstrations
     app.parse_complete_callback([&] { ApplyEnvironment(home, simulate, simConfig); });
 
     CommandContext context;
+    AddIspCommand(app, context);
+    AddVerifyCommand(app, context);
+    AddDemoWorkspaceCommand(app, context);
     AddElfDumpCommand(app, context);
 
     try {

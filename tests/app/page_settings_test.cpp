@@ -78,8 +78,16 @@ TEST(DramType, CopiesTheNamedValueAsHexadecimal) {
     EXPECT_EQ(config::ReadString(config::kConfigIni, "X2", "value"), "0x11");
 }
 
-TEST(DramType, MissingConfigWritesZeroIntoSectionTwo) {
+TEST(DramType, MissingConfigIsNotCreated) {
     test::TempHome home;
+    ApplyDramType(1);
+    EXPECT_FALSE(std::filesystem::exists(home.Dir() / "config.ini"));
+    EXPECT_EQ(config::Read(config::isp::kDramType), 1);
+}
+
+TEST(DramType, MissingItemWritesZeroIntoSectionTwo) {
+    test::TempHome home;
+    home.WriteFile("config.ini", "[General]\nItemNum=0\n");
     ApplyDramType(0);
     EXPECT_EQ(config::ReadString(config::kConfigIni, "2", "value"), "0x0");
 }

@@ -1,0 +1,274 @@
+// kestrel-cli isp: one ISP run on the connected devices (or simulated ones), shown live, with a
+// summary per device and one run-record line per device. Exit status 0 only when every device
+// succeeded; a run that finds no device fails with kExitNoDevice.
+
+#include "cli/commands.h"
+#include "cli/device_facts.h"
+#include "cli/run_monitor.h"
+#include "cli/run_record.h"
+#include "cli/sha256.h"
+#include "cli/terminal_view.h"
+
+#include "app/station/isp_page.h"
+#include "app/station/kestrellib_binding.h"
+#include "kestrellib/program/config_files.h"
+#include "platform/clock/clock.h"
+#include "platform/message_box/message_box.h"
+#include "platform/terminal/terminal.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+
+namespace kestrel::cli {
+namespace {
+
+struct IspOptions {
+    std::optional<int> mode;
+    std::string boot;
+    std::string resource;
+    std::string romfs1;
+    std::optional<int> readVerify;
+    std::optional<int> rebuild;
+    std::optional<int> dram;
+    double timeoutSeconds = 0;
+    std::string record;
+    bool noRecord = false;
+    bool quiet = false;
+};
+
+std::string IsoTime(const platform::UtcTime& t) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, t.milliseconds);
+    return text;
+}
+
+std::uint64_t FileBytes(const std::string& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    return ec ? 0 : size;
+}
+
+ImageDigest Digest(const std::string& role, const std::string& path) {
+    ImageDigest digest{role, path, std::nullopt, std::nullopt};
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec) {
+        digest.bytes = size;
+    }
+    digest.sha256 = Sha256OfFile(path);
+    return digest;
+}
+
+int RunIsp(const IspOptions& options) {
+    RunMonitor monitor;
+    platform::MessageBoxHandler previous =
+        platform::SetMessageBoxHandler([&monitor](const std::string& text, const std::string&) {
+            monitor.AddMessageBox(text);
+            std::fprintf(stderr, "%s%s", text.c_str(),
+                         (!text.empty() && text.back() == '\n') ? "" : "\n");
+        });
+
+    station::StationLibrary library = station::KestrellibBinding();
+    library.initDeviceSet();
+    library.enumerateDevices();
+
+    const bool live = !options.quiet && platform::StdoutIsTerminal();
+    TerminalView view(std::cout, live, platform::TerminalColumns());
+    platform::QueueSink window;
+    int deviceCount = 0;
+    PhaseBytes bytes;
+    std::string runTime;
+    int mode = 3;
+    std::vector<RunRecord> records;
+    bool allOk = false;
+    {
+        station::IspPage page(view, library, window, &window);
+        station::PageSettings& settings = page.Settings();
+        settings = station::LoadPageSettings();
+        if (options.mode) {
+            settings.imageType = *options.mode;
+        }
+        if (!options.romfs1.empty()) {
+            settings.romfs1Path = options.romfs1;
+        }
+        if (options.readVerify) {
+            settings.readVerify = *options.readVerify;
+        }
+        if (options.rebuild) {
+            settings.rebuildNandFs = *options.rebuild;
+        }
+        if (options.dram) {
+            settings.dramIndex = *options.dram;
+        }
+        const station::PathBoxes typed{
+            options.boot.empty() ? settings.bootCodePath : options.boot,
+            options.resource.empty() ? settings.resourcePath : options.resource, settings.demoDir};
+        mode = settings.imageType;
+
+        auto handle = [&](const platform::WindowMessage& m) {
+            monitor.Observe(m, platform::TickCount());
+            page.HandleMessage(m);
+        };
+        page.RefreshTitle();
+        while (auto m = window.TryTake()) {
+            handle(*m);
+        }
+        std::cout << view.Title() << "\n";
+        std::cout.flush();
+
+        runTime = IsoTime(platform::SystemTimeUtc());
+        page.StartIsp(typed);
+        deviceCount = page.JobCount();
+        if (deviceCount > 0) {
+            bytes.boot = FileBytes(page.Job(0).redbootPath);
+            const std::uint64_t romfs = FileBytes(page.Job(0).romfsPath);
+            bytes.resource = (page.Job(0).writeRomfs ? romfs : 0) *
+                                 (config::Read(config::isp::kRomfsDualImage) != 0 ? 2 : 1) +
+                             (page.Job(0).writeRomfs1 ? FileBytes(page.Job(0).romfs1Path) : 0);
+        }
+        const std::uint32_t start = platform::TickCount();
+        bool stopped = false;
+        while (true) {
+            auto m = window.Take(50);
+            if (m) {
+                handle(*m);
+            } else if (!page.RunUnderWay()) {
+                break;
+            }
+            const std::uint32_t now = platform::TickCount();
+            view.Render(monitor, deviceCount, bytes, now);
+            if (!stopped && options.timeoutSeconds > 0 &&
+                now - start > static_cast<std::uint32_t>(options.timeoutSeconds * 1000)) {
+                std::fprintf(stderr, "kestrel-cli: the run took longer than %g s; stopping it\n",
+                             options.timeoutSeconds);
+                monitor.AddMessageBox("the run was stopped after its time limit");
+                page.StopAndJoin();
+                stopped = true;
+            }
+        }
+        view.Render(monitor, deviceCount, bytes, platform::TickCount(), true);
+        view.ClearBars();
+
+        // The summary and the run record.
+        allOk = deviceCount > 0;
+        std::vector<ImageDigest> images;
+        if (deviceCount > 0) {
+            const IspJob& job = page.Job(0);
+            if (mode == 1 || mode == 3) {
+                images.push_back(Digest("boot", job.redbootPath));
+            }
+            if (mode == 2 || mode == 3) {
+                if (job.writeRomfs) {
+                    images.push_back(Digest("romfs", job.romfsPath));
+                }
+                if (job.writeRomfs1) {
+                    images.push_back(Digest("romfs1", job.romfs1Path));
+                }
+            }
+        }
+        std::printf("\n%-4s %-8s %-8s %-9s %-6s %s\n", "Dev", "Result", "Boot", "Resource",
+                    "Loader", "DevId / message");
+        for (int i = 0; i < deviceCount; ++i) {
+            const IspJob& job = page.Job(i);
+            const DeviceProgress d = monitor.Device(i);
+            const bool ok = monitor.Succeeded(i, mode);
+            allOk = allOk && ok;
+            RunRecord r;
+            r.time = runTime;
+            r.mode = mode;
+            r.device = i;
+            r.devId = job.devId;
+            r.loaderLevel = job.loaderLevel;
+            r.loaderClass = job.loaderClass;
+            r.images = images;
+            if (d.boot.succeeded || d.boot.failed) {
+                r.durationsMs.emplace_back("boot", d.boot.elapsedMs);
+            }
+            if (d.rebuild.succeeded || d.rebuild.failed) {
+                r.durationsMs.emplace_back("rebuild", d.rebuild.elapsedMs);
+            }
+            if (d.resource.succeeded || d.resource.failed) {
+                r.durationsMs.emplace_back("resource", d.resource.elapsedMs);
+            }
+            if (ok) {
+                // Only a device that answered is asked again, so a failed device costs no
+                // further retries here.
+                AddDeviceFacts(i, job, r);
+            }
+            r.ok = ok;
+            r.message = monitor.Explanation(i, mode);
+            records.push_back(r);
+            auto seconds = [](const Phase& p) {
+                char text[16];
+                if (!p.succeeded && !p.failed) {
+                    return std::string("-");
+                }
+                std::snprintf(text, sizeof text, "%.1f s", p.elapsedMs / 1000.0);
+                return std::string(text);
+            };
+            std::printf("%-4d %-8s %-8s %-9s %d/%d    %s\n", i, ok ? "ok" : "FAILED",
+                        seconds(d.boot).c_str(), seconds(d.resource).c_str(), job.loaderLevel,
+                        job.loaderClass, ok ? job.devId : r.message.c_str());
+        }
+        if (deviceCount == 0) {
+            std::printf("(no device was programmed)\n");
+            for (const std::string& text : monitor.RunMessages()) {
+                std::printf("%s\n", text.c_str());
+            }
+        }
+        std::fflush(stdout);
+    }
+
+    if (!options.noRecord && !records.empty()) {
+        const std::string path =
+            options.record.empty() ? config::FilePath(kRunRecordFile) : options.record;
+        std::string error;
+        if (!AppendRunRecords(path, records, error)) {
+            std::fprintf(stderr, "kestrel-cli: %s\n", error.c_str());
+            allOk = false;
+        }
+    }
+    platform::SetMessageBoxHandler(previous);
+    if (deviceCount == 0) {
+        return kExitNoDevice;
+    }
+    return allOk ? kExitOk : kExitFailed;
+}
+
+} // namespace
+
+void AddIspCommand(CLI::App& app, CommandContext& context) {
+    auto* command = app.add_subcommand("isp", "Program every connected device (an ISP run)");
+    auto options = std::make_shared<IspOptions>();
+    command
+        ->add_option("--mode", options->mode,
+                     "1 boot code, 2 resource + binary file, 3 program all (default: isp.ini)")
+        ->check(CLI::Range(0, 9));
+    command->add_option("--boot", options->boot, "Boot code file (default: isp.ini [Redboot])");
+    command->add_option("--resource", options->resource,
+                        "Resource image (default: isp.ini [Romfs])");
+    command->add_option("--romfs1", options->romfs1,
+                        "Second resource image (default: isp.ini [Romfs1])");
+    command
+        ->add_option("--read-verify", options->readVerify,
+                     "1 to read resource pages back (default: isp.ini)")
+        ->check(CLI::Range(0, 1));
+    command
+        ->add_option("--rebuild", options->rebuild,
+                     "1 to rebuild the NAND file system (default: isp.ini)")
+        ->check(CLI::Range(0, 1));
+    command->add_option("--dram", options->dram, "Dram type index (default: isp.ini)");
+    command->add_option("--timeout", options->timeoutSeconds,
+                        "Stop the run after this many seconds (default: no limit)");
+    command->add_option("--record", options->record,
+                        "Run record file (default: isp-runs.jsonl in the home directory)");
+    command->add_flag("--no-record", options->noRecord, "Write no run record");
+    command->add_flag("--quiet", options->quiet, "No live progress bars");
+    command->callback([&context, options] { context.Report(RunIsp(*options)); });
+}
+
+} // namespace kestrel::cli

@@ -1,0 +1,147 @@
+// The whole station end to end through kestrel-cli on simulated devices: a demo workspace,
+// an ISP run, and the read-back of every device by the device-side readers.
+
+#include "support/temp_home.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class Cli : public ::testing::Test {
+protected:
+    Cli() { Run("demo-workspace " + Home()); }
+
+    std::string Home() const { return home.Dir().string(); }
+
+    // Runs kestrel-cli with the arguments; waits are instant so retries cost no time.
+    Result Run(const std::string& args) {
+        const std::string out = home.Path("out.txt"), err = home.Path("err.txt");
+        const std::string command =
+            std::string(KESTREL_CLI_PATH) + " --sleep-scale 0 " + args + " > " + out + " 2> " + err;
+        const int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, home.ReadFile("out.txt"),
+                home.ReadFile("err.txt")};
+    }
+
+    Result Isp(const std::string& devices, const std::string& ispArgs,
+               const std::string& verifyArgs = "") {
+        home.WriteFile("farm.ini", devices);
+        return Run("--home " + Home() + " --sim-config " + home.Path("farm.ini") + " isp --quiet " +
+                   ispArgs + " verify " + verifyArgs);
+    }
+
+    static std::size_t Count(const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+            ++n;
+        }
+        return n;
+    }
+
+    kestrel::test::TempHome home;
+};
+
+constexpr const char* kTwoDevices =
+    "[device]\nlatency = zero\n[device]\nchip = class2\nlatency = zero\n";
+
+struct ModeCase {
+    int mode;
+    const char* logged;    // a line every device logs
+    const char* notLogged; // a line no device logs
+    friend void PrintTo(const ModeCase& c, std::ostream* os) { *os << "mode " << c.mode; }
+};
+
+class Modes : public Cli, public ::testing::WithParamInterface<ModeCase> {};
+
+TEST_P(Modes, EveryDeviceIsProgrammedAndVerified) {
+    const ModeCase& c = GetParam();
+    const std::string mode = "--mode " + std::to_string(c.mode);
+    const Result r = Isp(kTwoDevices, mode, mode);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Count(r.out, c.logged), 2u) << r.out;
+    EXPECT_EQ(Count(r.out, c.notLogged), 0u) << r.out;
+    EXPECT_EQ(Count(r.out, "-> VERIFIED"), 2u) << r.out;
+    const std::string record = home.ReadFile("isp-runs.jsonl");
+    EXPECT_EQ(Count(record, "\"result\":\"ok\""), 2u) << record;
+    EXPECT_EQ(Count(record, "\"mode\":" + std::to_string(c.mode)), 2u) << record;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, Modes,
+    ::testing::Values(ModeCase{1, "Write FW is success.", "Begin write resource."},
+                      ModeCase{2, "Write resource is success.", "Begin write FW."},
+                      ModeCase{3, "Write resource is success.", "is fail."}));
+
+TEST_F(Cli, MissingConfigIniGivesOneMessagePerDeviceAndWritesNothing) {
+    std::filesystem::remove(home.Dir() / "config.ini");
+    const Result r = Isp(kTwoDevices, "--mode 3");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Count(r.err, "Can't found config.ini"), 2u) << r.err;
+    EXPECT_EQ(Count(r.out, "Begin write"), 0u) << r.out;
+    EXPECT_EQ(Count(r.out, "-> MISMATCH"), 2u) << r.out;
+}
+
+TEST_F(Cli, RefusedBootImageProgramsNoDevice) {
+    // Loader class 1, level 2 wants the record tagged 0x8050C000; keep only the first record.
+    std::ifstream in(home.Dir() / "boot" / "boot.pkg", std::ios::binary);
+    std::string package(std::istreambuf_iterator<char>(in), {});
+    const auto length =
+        static_cast<unsigned char>(package[4]) | static_cast<unsigned char>(package[5]) << 8 |
+        static_cast<unsigned char>(package[6]) << 16 | static_cast<unsigned char>(package[7]) << 24;
+    home.WriteFile("boot/boot.pkg", package.substr(0, 16 + length));
+    const Result r =
+        Isp("[device]\nloader_class = 1\nlatency = zero\n[device]\nlatency = zero\n", "");
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_NE(r.err.find("Image is error, can't support this H/W!"), std::string::npos) << r.err;
+    EXPECT_EQ(Count(r.out, "Begin write"), 0u);
+}
+
+TEST_F(Cli, UnpluggedDeviceFailsWithItsMessageWhileTheOtherSucceeds) {
+    // Device 1 stops answering after 400 commands, as a device pulled out mid-run.
+    home.WriteFile("farm.ini", "[device]\nlatency = zero\n[device]\nlatency = zero\n"
+                               "fail = any:always:1167:400\n");
+    const Result r = Run("--home " + Home() + " --sim-config " + home.Path("farm.ini") +
+                         " isp --quiet --timeout 120");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("0    ok"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("1    FAILED"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Device1-->[WriteVendorSector]: error id: 1167"), std::string::npos)
+        << "the summary gives the device's own message";
+    const std::string record = home.ReadFile("isp-runs.jsonl");
+    EXPECT_NE(record.find("\"device\":1,"), std::string::npos);
+    EXPECT_EQ(Count(record, "\"result\":\"failed\""), 1u) << record;
+}
+
+TEST_F(Cli, EightDevicesOfDifferentGeometriesWithFaultsVerifyBitForBit) {
+    std::ifstream in(home.Dir() / "devices.ini");
+    std::string devices(std::istreambuf_iterator<char>(in), {});
+    std::string zero;
+    for (std::size_t at = 0, next; at < devices.size(); at = next + 1) {
+        next = devices.find('\n', at);
+        if (next == std::string::npos) {
+            next = devices.size();
+        }
+        zero += devices.substr(at, next - at) + "\n";
+        if (devices.compare(at, 8, "[device]") == 0) {
+            zero += "latency = zero\n";
+        }
+    }
+    const Result r = Isp(zero, "--mode 3");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Count(r.out, "-> VERIFIED"), 8u) << r.out;
+    EXPECT_EQ(Count(home.ReadFile("isp-runs.jsonl"), "\"result\":\"ok\""), 8u);
+}
+
+} // namespace
