@@ -3,7 +3,6 @@
 #include "kestrellib/program/config_files.h"
 
 #include <cstdio>
-#include <filesystem>
 
 namespace kestrel::station {
 
@@ -34,12 +33,6 @@ void SaveRunPaths(const PageSettings& settings) {
 
 void ApplyDramType(int selectionIndex) {
     config::Write(config::isp::kDramType, selectionIndex);
-    std::error_code ec;
-    if (!std::filesystem::exists(config::FilePath(config::kConfigIni), ec)) {
-        // Writing the value would create a config.ini that holds nothing else, and the run
-        // would then program boot headers from defaults instead of stopping at the missing file.
-        return;
-    }
     const std::string item = config::Read(config::cfg::kItemName);
     const std::string section = item + "2";
     const std::string name =

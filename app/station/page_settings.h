@@ -30,7 +30,7 @@ void SaveRunPaths(const PageSettings& settings);
 // Stores the Dram type selection in isp.ini and copies its value into config.ini: the key named
 // by the selection index in section <ItemName>2 names another key of that section, whose integer
 // value is written to "value" as lower-case hexadecimal with the prefix 0x. A missing config.ini
-// is left missing (the workers then report it) instead of being created with this value alone.
+// is created with section "2" holding value 0x0.
 void ApplyDramType(int selectionIndex);
 
 } // namespace kestrel::station

@@ -78,10 +78,10 @@ TEST(DramType, CopiesTheNamedValueAsHexadecimal) {
     EXPECT_EQ(config::ReadString(config::kConfigIni, "X2", "value"), "0x11");
 }
 
-TEST(DramType, MissingConfigIsNotCreated) {
+TEST(DramType, MissingConfigGetsZeroInSectionTwo) {
     test::TempHome home;
     ApplyDramType(1);
-    EXPECT_FALSE(std::filesystem::exists(home.Dir() / "config.ini"));
+    EXPECT_EQ(config::ReadString(config::kConfigIni, "2", "value"), "0x0");
     EXPECT_EQ(config::Read(config::isp::kDramType), 1);
 }
 

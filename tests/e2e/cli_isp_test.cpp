@@ -84,15 +84,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ModeCase{2, "Write resource is success.", "Begin write FW."},
                       ModeCase{3, "Write resource is success.", "is fail."}));
 
-TEST_F(Cli, MissingConfigIniGivesOneMessagePerDeviceAndWritesNothing) {
-    std::filesystem::remove(home.Dir() / "config.ini");
-    const Result r = Isp(kTwoDevices, "--mode 3");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(Count(r.err, "Can't found config.ini"), 2u) << r.err;
-    EXPECT_EQ(Count(r.out, "Begin write"), 0u) << r.out;
-    EXPECT_EQ(Count(r.out, "-> MISMATCH"), 2u) << r.out;
-}
-
 TEST_F(Cli, RefusedBootImageProgramsNoDevice) {
     // Loader class 1, level 2 wants the record tagged 0x8050C000; keep only the first record.
     std::ifstream in(home.Dir() / "boot" / "boot.pkg", std::ios::binary);
