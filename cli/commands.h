@@ -26,5 +26,7 @@ void AddElfDumpCommand(CLI::App& app, CommandContext& context);
 void AddIspCommand(CLI::App& app, CommandContext& context);
 void AddDemoWorkspaceCommand(CLI::App& app, CommandContext& context);
 void AddVerifyCommand(CLI::App& app, CommandContext& context);
+void AddRomfsCommand(CLI::App& app, CommandContext& context);
+void AddWrapCommand(CLI::App& app, CommandContext& context);
 
 } // namespace kestrel::cli

@@ -50,6 +50,8 @@ int main(int argc, char** argv) {
     AddVerifyCommand(app, context);
     AddDemoWorkspaceCommand(app, context);
     AddElfDumpCommand(app, context);
+    AddRomfsCommand(app, context);
+    AddWrapCommand(app, context);
 
     try {
         app.parse(argc, argv);
