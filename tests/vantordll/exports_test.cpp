@@ -7,32 +7,14 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
+#include "support/loaded_library.h"
 #include <memory>
 
 namespace {
 
 namespace reg = kestrel::test::reg;
 
-class LoadedLibrary {
-public:
-    explicit LoadedLibrary(const char* path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
-    ~LoadedLibrary() {
-        if (handle_ != nullptr) {
-            dlclose(handle_);
-        }
-    }
-    LoadedLibrary(const LoadedLibrary&) = delete;
-    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
-    template <typename Fn>
-    Fn* Get(const char* name) const {
-        return reinterpret_cast<Fn*>(dlsym(handle_, name));
-    }
-    bool Loaded() const { return handle_ != nullptr; }
-
-private:
-    void* handle_;
-};
+using kestrel::test::LoadedLibrary;
 
 class VantorDllExports : public kestrel::test::RegistryTest {};
 

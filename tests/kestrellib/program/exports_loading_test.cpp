@@ -4,27 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
+#include "support/loaded_library.h"
 
 namespace {
 
-class LoadedLibrary {
-public:
-    explicit LoadedLibrary(const char* path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
-    ~LoadedLibrary() {
-        if (handle_ != nullptr) {
-            dlclose(handle_);
-        }
-    }
-    template <typename Fn>
-    Fn* Get(const char* name) const {
-        return reinterpret_cast<Fn*>(dlsym(handle_, name));
-    }
-    bool Loaded() const { return handle_ != nullptr; }
-
-private:
-    void* handle_;
-};
+using kestrel::test::LoadedLibrary;
 
 TEST(KestrellibExports, ConfigurationAndCounterExportsAnswerByName) {
     kestrel::test::TempHome home;
