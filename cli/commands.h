@@ -22,6 +22,8 @@ struct CommandContext {
     }
 };
 
+void AddBootImageCommand(CLI::App& app, CommandContext& context);
+void AddCheckCommand(CLI::App& app, CommandContext& context);
 void AddElfDumpCommand(CLI::App& app, CommandContext& context);
 void AddIspCommand(CLI::App& app, CommandContext& context);
 void AddDemoWorkspaceCommand(CLI::App& app, CommandContext& context);

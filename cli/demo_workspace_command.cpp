@@ -8,6 +8,7 @@
 #include "cli/demo_elf.h"
 
 #include "kestrellib/program/boot_image_writer.h"
+#include "kestrellib/program/boot_package.h"
 #include "kestrellib/romfs/romfs_exports.h"
 #include "segwrap/vmx_image.h"
 
@@ -47,7 +48,7 @@ constexpr std::uint32_t kHardwareTags[] = {0x8000D000u, 0x8000E000u, 0x8000F000u
                                            0x8050C000u};
 
 bool WriteBootPackage(const fs::path& path, std::uint32_t bootKib, std::string& error) {
-    std::vector<std::uint8_t> package;
+    std::vector<program::PackageEntry> entries;
     for (std::uint32_t tag : kHardwareTags) {
         program::BootImageContent content;
         content.longHeader = true;
@@ -55,18 +56,16 @@ bool WriteBootPackage(const fs::path& path, std::uint32_t bootKib, std::string& 
         content.blocks.push_back({0x100, DemoBytes(24 * 1024, tag)});
         content.blocks.push_back({0x200, DemoBytes(bootKib * 1024, tag + 1)});
         content.blocks.push_back({0x400, DemoBytes(40 * 1024 + 123, tag + 2)});
-        std::vector<std::uint8_t> image;
-        if (!program::EncodeBootImage(content, image, &error)) {
+        program::PackageEntry entry{tag, {}};
+        if (!program::EncodeBootImage(content, entry.image, &error)) {
             return false;
         }
-        const std::uint32_t header[4] = {0x57415250u, static_cast<std::uint32_t>(image.size()), tag,
-                                         0};
-        const auto* h = reinterpret_cast<const std::uint8_t*>(header);
-        package.insert(package.end(), h, h + sizeof header);
-        package.insert(package.end(), image.begin(), image.end());
+        entries.push_back(std::move(entry));
     }
-    if (!WriteFile(path, package.data(), package.size())) {
-        error = "can't write " + path.string();
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    if (!program::WriteBootPackageFile(path.string(), entries, &error)) {
+        error = path.string() + ": " + error;
         return false;
     }
     return true;

@@ -52,6 +52,8 @@ int main(int argc, char** argv) {
     AddElfDumpCommand(app, context);
     AddRomfsCommand(app, context);
     AddWrapCommand(app, context);
+    AddBootImageCommand(app, context);
+    AddCheckCommand(app, context);
 
     try {
         app.parse(argc, argv);

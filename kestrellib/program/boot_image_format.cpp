@@ -44,14 +44,20 @@ std::string ImageErrorMessage(ImageError error, std::uint32_t blockIndex) {
 }
 
 bool BootImageReader::Open(const std::string& path) {
+    return Open(path, 0, UINT64_MAX);
+}
+
+bool BootImageReader::Open(const std::string& path, std::uint64_t offset, std::uint64_t length) {
     file_ = std::ifstream(path, std::ios::binary);
     if (!file_.is_open()) {
         return false;
     }
     file_.seekg(0, std::ios::end);
-    const std::streamoff size = file_.tellg();
-    file_.seekg(0, std::ios::beg);
-    fileSize_ = size > 0 ? static_cast<std::uint64_t>(size) : 0;
+    const std::streamoff end = file_.tellg();
+    const std::uint64_t size = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+    base_ = std::min(offset, size);
+    fileSize_ = std::min(length, size - base_);
+    file_.seekg(static_cast<std::streamoff>(base_), std::ios::beg);
     return file_.good();
 }
 
@@ -60,7 +66,7 @@ bool BootImageReader::ReadAt(std::uint64_t offset, void* out, std::size_t size) 
         return false;
     }
     file_.clear();
-    file_.seekg(static_cast<std::streamoff>(offset), std::ios::beg);
+    file_.seekg(static_cast<std::streamoff>(base_ + offset), std::ios::beg);
     return ReadNext(out, size);
 }
 
@@ -113,7 +119,7 @@ ImageError BootImageReader::ChecksumPass(std::vector<SubHeader>* subHeaders) {
 
 void BootImageReader::Rewind() {
     file_.clear();
-    file_.seekg(static_cast<std::streamoff>(FirstBlockOffset()), std::ios::beg);
+    file_.seekg(static_cast<std::streamoff>(base_ + FirstBlockOffset()), std::ios::beg);
     nextBlock_ = 0;
 }
 
@@ -159,6 +165,46 @@ ImageError LoadBootImage(const std::string& path, BootImage& image, std::uint32_
             }
             image.blocks.push_back(std::move(block));
         }
+    }
+    if (errorBlock != nullptr) {
+        *errorBlock = reader.BlockIndex();
+    }
+    return error;
+}
+
+ImageError CheckBootImage(BootImageReader& reader, std::vector<SubHeader>* blocks,
+                          std::uint32_t* errorBlock) {
+    ImageError error = reader.ReadHeader();
+    if (error == ImageError::kNone) {
+        error = reader.ChecksumPass(blocks);
+    }
+    if (error == ImageError::kNone) {
+        reader.Rewind();
+        std::array<std::uint8_t, kChecksumSpan> data;
+        for (std::uint32_t i = 0; i < reader.Header().blockCount; ++i) {
+            SubHeader sub{};
+            error = reader.NextBlock(sub);
+            if (error != ImageError::kNone) {
+                break;
+            }
+            // The checksum pass found every block's data inside the image; read them as the
+            // writing pass does so that nothing but a tag can differ.
+            std::uint64_t left = sub.blockLength;
+            while (left > 0 && error == ImageError::kNone) {
+                const std::size_t piece =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(left, data.size()));
+                if (reader.ReadData(data.data(), piece) != piece) {
+                    error = ImageError::kTruncated;
+                }
+                left -= piece;
+            }
+            if (error != ImageError::kNone) {
+                break;
+            }
+        }
+    }
+    if (error != ImageError::kNone && blocks != nullptr) {
+        blocks->clear();
     }
     if (errorBlock != nullptr) {
         *errorBlock = reader.BlockIndex();

@@ -84,6 +84,9 @@ class BootImageReader {
 public:
     // False when the file cannot be opened for reading.
     bool Open(const std::string& path);
+    // Reads the length bytes from offset on as if they were the whole file (an image inside a
+    // boot code package); they are cut where the file ends.
+    bool Open(const std::string& path, std::uint64_t offset, std::uint64_t length);
 
     // Reads and checks the header.
     ImageError ReadHeader();
@@ -110,7 +113,8 @@ private:
     bool ReadNext(void* out, std::size_t size);
 
     std::ifstream file_;
-    std::uint64_t fileSize_ = 0;
+    std::uint64_t base_ = 0;     // where the image begins in the file
+    std::uint64_t fileSize_ = 0; // bytes of the image
     ImageFileHeader header_{};
     std::uint32_t nextBlock_ = 0;
     std::uint32_t errorBlock_ = 0;
@@ -130,5 +134,11 @@ struct BootImage {
 // Reads and checks the file at path into image. kHeaderRead also when it cannot be opened.
 ImageError LoadBootImage(const std::string& path, BootImage& image,
                          std::uint32_t* errorBlock = nullptr);
+
+// Checks an opened image the way the boot-code procedure reads it: header, checksum pass, then
+// every block's sub-header (tag) and data, without keeping the data. On success *blocks (when
+// given) lists the sub-headers in file order; on failure *errorBlock names the block.
+ImageError CheckBootImage(BootImageReader& reader, std::vector<SubHeader>* blocks = nullptr,
+                          std::uint32_t* errorBlock = nullptr);
 
 } // namespace kestrel::program

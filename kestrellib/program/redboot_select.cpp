@@ -1,5 +1,7 @@
 #include "kestrellib/program/redboot_select.h"
 
+#include "kestrellib/program/boot_package.h"
+
 #include "platform/message_box/message_box.h"
 
 #include <algorithm>
@@ -25,16 +27,6 @@ constexpr HardwareTagRule kHardwareTags[] = {
 
 constexpr std::size_t kCopyChunk = 2048;
 
-#pragma pack(push, 1)
-struct PackageRecordHeader {
-    std::uint32_t recordMagic;
-    std::uint32_t recordLength;
-    std::uint32_t hardwareTag;
-    std::uint32_t reserved;
-};
-#pragma pack(pop)
-static_assert(sizeof(PackageRecordHeader) == kPackageRecordHeaderBytes);
-
 void ShowOpenFailure(const std::string& path) {
     platform::ShowMessageBox("Failed to Open " + path + ".\n");
 }
@@ -42,25 +34,16 @@ void ShowOpenFailure(const std::string& path) {
 // Offset of the record's data, or nullopt when no record carries the tag.
 std::optional<std::uint64_t> FindRecord(std::ifstream& file, std::uint32_t tag,
                                         std::uint32_t& length) {
-    file.seekg(0, std::ios::end);
-    const std::streamoff end = file.tellg();
-    const std::uint64_t size = end > 0 ? static_cast<std::uint64_t>(end) : 0;
-    std::uint64_t offset = 0;
-    while (offset <= size && size - offset >= kPackageRecordHeaderBytes) {
-        PackageRecordHeader header{};
-        file.clear();
-        file.seekg(static_cast<std::streamoff>(offset));
-        file.read(reinterpret_cast<char*>(&header), sizeof header);
-        if (file.gcount() != static_cast<std::streamsize>(sizeof header)) {
-            return std::nullopt;
+    std::optional<std::uint64_t> found;
+    WalkPackageRecords(file, [&](const PackageRecordInfo& record) {
+        if (record.hardwareTag == tag && record.IsPackageRecord()) {
+            length = record.recordLength;
+            found = record.DataOffset();
+            return false;
         }
-        if (header.hardwareTag == tag && header.recordMagic == kPackageRecordMagic) {
-            length = header.recordLength;
-            return offset + kPackageRecordHeaderBytes;
-        }
-        offset += kPackageRecordHeaderBytes + std::uint64_t{header.recordLength};
-    }
-    return std::nullopt;
+        return true;
+    });
+    return found;
 }
 
 enum class CopyOutcome { kCopied, kPackageEnded, kWriteFailed };

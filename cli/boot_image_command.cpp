@@ -1,0 +1,196 @@
+// kestrel-cli boot-image pack|package|check: making and checking boot code files. "pack" wraps
+// files into a boot image, one block each; "package" gathers boot images into a package of
+// "PRAW" records, one per hardware tag; "check" reads an image or a package as a run would.
+
+#include "cli/boot_code_check.h"
+#include "cli/check_report.h"
+#include "cli/commands.h"
+
+#include "kestrellib/program/boot_image_writer.h"
+#include "kestrellib/program/boot_package.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrel::cli {
+namespace {
+
+struct PackOptions {
+    std::string output;
+    std::vector<std::string> blocks; // TYPE=FILE
+    bool shortHeader = false;
+    std::string bootHeaderValue = "0";
+    std::string word1 = "0";
+    std::string word6 = "0";
+    std::string word7 = "0";
+};
+
+struct PackageOptions {
+    std::string output;
+    std::vector<std::string> records; // TAG=IMAGE
+};
+
+// A u32 written in decimal or with the prefix 0x.
+std::optional<std::uint32_t> ParseWord(const std::string& text) {
+    if (text.empty() || text[0] == '-' || text[0] == '+') {
+        return std::nullopt;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || end == text.c_str() || *end != '\0' || value > UINT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
+    std::ifstream file(path, std::ios::binary);
+    std::error_code ec;
+    if (!file.is_open() || !std::filesystem::is_regular_file(path, ec)) {
+        return false;
+    }
+    out.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return !file.bad();
+}
+
+// Splits "WORD=FILE" and reads the file; false with a message on standard error.
+bool ReadWordAndFile(const std::string& argument, const char* what, std::uint32_t& word,
+                     std::vector<std::uint8_t>& data) {
+    const std::size_t equals = argument.find('=');
+    const auto parsed =
+        equals == std::string::npos ? std::nullopt : ParseWord(argument.substr(0, equals));
+    if (!parsed) {
+        std::fprintf(stderr, "kestrel-cli: \"%s\" is not %s=FILE\n", argument.c_str(), what);
+        return false;
+    }
+    const std::string path = argument.substr(equals + 1);
+    if (!ReadWholeFile(path, data)) {
+        std::fprintf(stderr, "kestrel-cli: can't read %s\n", path.c_str());
+        return false;
+    }
+    word = *parsed;
+    return true;
+}
+
+std::optional<std::uint32_t> HeaderWord(const std::string& text, const char* name) {
+    const auto word = ParseWord(text);
+    if (!word) {
+        std::fprintf(stderr, "kestrel-cli: %s \"%s\" is not a 32-bit number\n", name, text.c_str());
+    }
+    return word;
+}
+
+int Pack(const PackOptions& options) {
+    program::BootImageContent content;
+    content.longHeader = !options.shortHeader;
+    const auto value = HeaderWord(options.bootHeaderValue, "--boot-header-value");
+    const auto word1 = HeaderWord(options.word1, "--word1");
+    const auto word6 = HeaderWord(options.word6, "--word6");
+    const auto word7 = HeaderWord(options.word7, "--word7");
+    if (!value || !word1 || !word6 || !word7) {
+        return kExitUsage;
+    }
+    if (options.shortHeader && (*value != 0 || *word6 != 0 || *word7 != 0)) {
+        std::fprintf(stderr, "kestrel-cli: a 16-byte header has no words 4, 6 and 7\n");
+        return kExitUsage;
+    }
+    content.bootHeaderValue = *value;
+    content.word1 = *word1;
+    content.word6 = *word6;
+    content.word7 = *word7;
+    for (const std::string& argument : options.blocks) {
+        program::BootImageContent::Block block;
+        if (!ReadWordAndFile(argument, "TYPE", block.blockType, block.data)) {
+            return kExitFailed;
+        }
+        content.blocks.push_back(std::move(block));
+    }
+    std::string error;
+    if (!program::WriteBootImageFile(options.output, content, &error)) {
+        std::fprintf(stderr, "kestrel-cli: %s: %s\n", options.output.c_str(), error.c_str());
+        return kExitFailed;
+    }
+    std::printf("%s: boot image of %zu blocks written\n", options.output.c_str(),
+                content.blocks.size());
+    return kExitOk;
+}
+
+int Package(const PackageOptions& options) {
+    std::vector<program::PackageEntry> entries;
+    for (const std::string& argument : options.records) {
+        program::PackageEntry entry;
+        if (!ReadWordAndFile(argument, "TAG", entry.hardwareTag, entry.image)) {
+            return kExitFailed;
+        }
+        for (const auto& earlier : entries) {
+            if (earlier.hardwareTag == entry.hardwareTag) {
+                // The selection takes the first record of a tag; a second could never be used.
+                std::fprintf(stderr, "kestrel-cli: hardware tag %s is given twice\n",
+                             Hex32(entry.hardwareTag).c_str());
+                return kExitUsage;
+            }
+        }
+        entries.push_back(std::move(entry));
+    }
+    std::string error;
+    if (!program::WriteBootPackageFile(options.output, entries, &error)) {
+        std::fprintf(stderr, "kestrel-cli: %s: %s\n", options.output.c_str(), error.c_str());
+        return kExitFailed;
+    }
+    std::printf("%s: boot code package of %zu records written\n", options.output.c_str(),
+                entries.size());
+    return kExitOk;
+}
+
+int Check(const std::string& path) {
+    CheckReport report;
+    CheckBootCodeFile(path, true, report);
+    return report.Failures() == 0 ? kExitOk : kExitFailed;
+}
+
+} // namespace
+
+void AddBootImageCommand(CLI::App& app, CommandContext& context) {
+    auto* command = app.add_subcommand("boot-image", "Pack, package or check boot code files");
+    command->require_subcommand(1);
+
+    auto* pack = command->add_subcommand("pack", "Wrap files into a boot image, one block each");
+    auto packOptions = std::make_shared<PackOptions>();
+    pack->add_option("image", packOptions->output, "Boot image to write")->required();
+    pack->add_option("blocks", packOptions->blocks,
+                     "Blocks in order, each TYPE=FILE (TYPE decimal or 0x hexadecimal)")
+        ->required();
+    pack->add_flag("--short-header", packOptions->shortHeader,
+                   "Write the 16-byte header without the \"1100\" mark");
+    pack->add_option("--boot-header-value", packOptions->bootHeaderValue,
+                     "Header word 4, copied into the boot header");
+    pack->add_option("--word1", packOptions->word1, "Header word 1");
+    pack->add_option("--word6", packOptions->word6, "Header word 6");
+    pack->add_option("--word7", packOptions->word7, "Header word 7");
+    pack->callback([&context, packOptions] { context.Report(Pack(*packOptions)); });
+
+    auto* package =
+        command->add_subcommand("package", "Gather boot images into a boot code package");
+    auto packageOptions = std::make_shared<PackageOptions>();
+    package->add_option("package", packageOptions->output, "Package to write")->required();
+    package
+        ->add_option("records", packageOptions->records,
+                     "Records in order, each TAG=IMAGE (hardware tag, e.g. 0x8000D000)")
+        ->required();
+    package->callback([&context, packageOptions] { context.Report(Package(*packageOptions)); });
+
+    auto* check =
+        command->add_subcommand("check", "Check a boot image or package as a run would read it");
+    auto checkPath = std::make_shared<std::string>();
+    check->add_option("file", *checkPath, "Boot image or boot code package")->required();
+    check->callback([&context, checkPath] { context.Report(Check(*checkPath)); });
+}
+
+} // namespace kestrel::cli
