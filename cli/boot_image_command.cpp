@@ -60,23 +60,24 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
     return !file.bad();
 }
 
-// Splits "WORD=FILE" and reads the file; false with a message on standard error.
-bool ReadWordAndFile(const std::string& argument, const char* what, std::uint32_t& word,
-                     std::vector<std::uint8_t>& data) {
+// Splits "WORD=FILE" and reads the file. kExitUsage for an argument of another form, kExitFailed
+// for a file that can't be read, each with a message on standard error.
+int ReadWordAndFile(const std::string& argument, const char* what, std::uint32_t& word,
+                    std::vector<std::uint8_t>& data) {
     const std::size_t equals = argument.find('=');
     const auto parsed =
         equals == std::string::npos ? std::nullopt : ParseWord(argument.substr(0, equals));
     if (!parsed) {
         std::fprintf(stderr, "kestrel-cli: \"%s\" is not %s=FILE\n", argument.c_str(), what);
-        return false;
+        return kExitUsage;
     }
     const std::string path = argument.substr(equals + 1);
     if (!ReadWholeFile(path, data)) {
         std::fprintf(stderr, "kestrel-cli: can't read %s\n", path.c_str());
-        return false;
+        return kExitFailed;
     }
     word = *parsed;
-    return true;
+    return kExitOk;
 }
 
 std::optional<std::uint32_t> HeaderWord(const std::string& text, const char* name) {
@@ -107,8 +108,9 @@ int Pack(const PackOptions& options) {
     content.word7 = *word7;
     for (const std::string& argument : options.blocks) {
         program::BootImageContent::Block block;
-        if (!ReadWordAndFile(argument, "TYPE", block.blockType, block.data)) {
-            return kExitFailed;
+        if (const int status = ReadWordAndFile(argument, "TYPE", block.blockType, block.data);
+            status != kExitOk) {
+            return status;
         }
         content.blocks.push_back(std::move(block));
     }
@@ -126,8 +128,9 @@ int Package(const PackageOptions& options) {
     std::vector<program::PackageEntry> entries;
     for (const std::string& argument : options.records) {
         program::PackageEntry entry;
-        if (!ReadWordAndFile(argument, "TAG", entry.hardwareTag, entry.image)) {
-            return kExitFailed;
+        if (const int status = ReadWordAndFile(argument, "TAG", entry.hardwareTag, entry.image);
+            status != kExitOk) {
+            return status;
         }
         for (const auto& earlier : entries) {
             if (earlier.hardwareTag == entry.hardwareTag) {

@@ -1,25 +1,18 @@
 // kestrel-cli's image tools: a ROMFS image built from a tree, checked, listed and extracted back
 // to the same bytes; a damaged image and a file that is not ELF are refused with status 1.
 
-#include "support/temp_home.h"
+#include "cli_runner.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
 
 namespace {
 
 class ImageTools : public ::testing::Test {
 protected:
-    int Run(const std::string& args) {
-        const std::string command = std::string(KESTREL_CLI_PATH) + " " + args + " > " +
-                                    home.Path("out.txt") + " 2> " + home.Path("err.txt");
-        const int raw = std::system(command.c_str());
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    }
+    int Run(const std::string& args) { return kestrel::test::RunCli(home, args).status; }
     std::string Out() { return home.ReadFile("out.txt"); }
 
     kestrel::test::TempHome home;

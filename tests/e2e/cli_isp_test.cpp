@@ -1,23 +1,17 @@
 // The whole station end to end through kestrel-cli on simulated devices: a demo workspace,
 // an ISP run, and the read-back of every device by the device-side readers.
 
-#include "support/temp_home.h"
+#include "cli_runner.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/wait.h>
 
 namespace {
 
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
+using Result = kestrel::test::CliResult;
 
 class Cli : public ::testing::Test {
 protected:
@@ -25,15 +19,7 @@ protected:
 
     std::string Home() const { return home.Dir().string(); }
 
-    // Runs kestrel-cli with the arguments; waits are instant so retries cost no time.
-    Result Run(const std::string& args) {
-        const std::string out = home.Path("out.txt"), err = home.Path("err.txt");
-        const std::string command =
-            std::string(KESTREL_CLI_PATH) + " --sleep-scale 0 " + args + " > " + out + " 2> " + err;
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, home.ReadFile("out.txt"),
-                home.ReadFile("err.txt")};
-    }
+    Result Run(const std::string& args) { return kestrel::test::RunCli(home, args); }
 
     Result Isp(const std::string& devices, const std::string& ispArgs,
                const std::string& verifyArgs = "") {
@@ -43,11 +29,7 @@ protected:
     }
 
     static std::size_t Count(const std::string& text, const std::string& what) {
-        std::size_t n = 0;
-        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-            ++n;
-        }
-        return n;
+        return kestrel::test::CountOf(text, what);
     }
 
     kestrel::test::TempHome home;
