@@ -1,19 +1,15 @@
 #include "kestrellib/program/boot_image_writer.h"
 
+#include "kestrellib/program/file_replace.h"
+#include "kestrellib/program/le_words.h"
+
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <span>
 
 namespace kestrel::program {
 namespace {
-
-void PutWord(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
 
 bool Fail(std::string* error, const char* text) {
     if (error != nullptr) {
@@ -39,20 +35,20 @@ bool EncodeBootImage(const BootImageContent& content, std::vector<std::uint8_t>&
         sum = AddChecksumWords(sum, std::span(block.data.data(), span));
     }
 
-    PutWord(out, kImageFileHeader);
-    PutWord(out, content.word1);
-    PutWord(out, static_cast<std::uint32_t>(content.blocks.size()));
-    PutWord(out, sum);
+    AppendLe32(out, kImageFileHeader);
+    AppendLe32(out, content.word1);
+    AppendLe32(out, static_cast<std::uint32_t>(content.blocks.size()));
+    AppendLe32(out, sum);
     if (content.longHeader) {
-        PutWord(out, content.bootHeaderValue);
-        PutWord(out, kLongHeaderMark);
-        PutWord(out, content.word6);
-        PutWord(out, content.word7);
+        AppendLe32(out, content.bootHeaderValue);
+        AppendLe32(out, kLongHeaderMark);
+        AppendLe32(out, content.word6);
+        AppendLe32(out, content.word7);
     }
     for (const auto& block : content.blocks) {
-        PutWord(out, kImageFileTag);
-        PutWord(out, static_cast<std::uint32_t>(block.data.size()));
-        PutWord(out, block.blockType);
+        AppendLe32(out, kImageFileTag);
+        AppendLe32(out, static_cast<std::uint32_t>(block.data.size()));
+        AppendLe32(out, block.blockType);
         out.insert(out.end(), block.data.begin(), block.data.end());
     }
 
@@ -78,17 +74,7 @@ bool WriteBootImageFile(const std::string& path, const BootImageContent& content
     if (!EncodeBootImage(content, bytes, error)) {
         return false;
     }
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) {
-        return Fail(error, "the file cannot be created");
-    }
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    if (!file) {
-        return Fail(error, "the file cannot be written");
-    }
-    return true;
+    return WriteFileReplacing(path, bytes, error);
 }
 
 } // namespace kestrel::program

@@ -30,7 +30,7 @@ struct BootImageContent {
 bool EncodeBootImage(const BootImageContent& content, std::vector<std::uint8_t>& out,
                      std::string* error = nullptr);
 
-// Encodes and writes the file at path (replacing it).
+// Encodes and writes the file at path, replacing it only once complete (file_replace.h).
 bool WriteBootImageFile(const std::string& path, const BootImageContent& content,
                         std::string* error = nullptr);
 

@@ -42,7 +42,7 @@ struct PackageEntry {
 bool EncodeBootPackage(const std::vector<PackageEntry>& entries, std::vector<std::uint8_t>& out,
                        std::string* error = nullptr);
 
-// Encodes and writes the package at path (replacing it).
+// Encodes and writes the package at path, replacing it only once complete (file_replace.h).
 bool WriteBootPackageFile(const std::string& path, const std::vector<PackageEntry>& entries,
                           std::string* error = nullptr);
 
