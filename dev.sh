@@ -46,15 +46,16 @@ demo_home() {
     echo "$home"
 }
 
-# Programs the eight simulated devices of a fresh demo workspace (different geometries, a few bad
-# blocks) with kestrel-cli isp, reads every device back with kestrel-cli verify, and prints the
-# summary.
+# Checks a fresh demo workspace with kestrel-cli check, programs its eight simulated devices
+# (different geometries, a few bad blocks) with kestrel-cli isp, reads every device back with
+# kestrel-cli verify, and prints the summary.
 run_demo() {
     local cli=./build/default/cli/kestrel-cli
     local ws
     ws="$(mktemp -d -t kestrel-demo.XXXXXX)"
     "$cli" demo-workspace "$ws" > /dev/null
     echo "Demo workspace: $ws"
+    "$cli" --home "$ws" check
     "$cli" --home "$ws" --sim-config "$ws/devices.ini" isp verify
 }
 
