@@ -112,6 +112,7 @@ bool Apply(Section& section, const std::string& key, std::string_view value, std
         c.chip = *chip;
         c.latency = LatencyModel::ForPageSize(chip->pageSize);
         c.latency.scale = previous.scale;
+        c.latency.sleepQuantumUs = previous.sleepQuantumUs;
         return true;
     }
     if (key == "id") {
@@ -304,6 +305,9 @@ bool Apply(Section& section, const std::string& key, std::string_view value, std
     }
     if (key == "erase_us") {
         return real(c.latency.blockEraseUs);
+    }
+    if (key == "sleep_quantum_us") {
+        return real(c.latency.sleepQuantumUs);
     }
     if (key == "restart_delay_ms") {
         if (!number(600000)) {

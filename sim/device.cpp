@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace kestrel::sim {
@@ -155,7 +156,10 @@ Device::Device(DeviceConfig config)
                                                     config_.revision, config_.instance)),
       friendlyName_(platform::devices::UsbStorFriendlyName(config_.vendor, config_.product)),
       nand_(config_), controller_(config_.parameterRegisters), failures_(config_.failures),
-      sysInfo_(FactorySysInfo(config_)), bootDeviceId_(config_.bootDeviceId) {
+      sysInfo_(FactorySysInfo(config_)), bootDeviceId_(config_.bootDeviceId),
+      pacing_(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double, std::micro>(
+              std::max(0.0, config_.latency.sleepQuantumUs)))) {
     if (!config_.loaderSignature) {
         // A loader without a signature is an old one: it behaves as level 0.
         config_.loaderLevel = 0;
@@ -300,6 +304,7 @@ void Device::WaitForRestart() {
 // ---- host side -------------------------------------------------------------------------------
 
 int Device::Execute(std::uint64_t generation, const platform::devices::ScsiRequest& request) {
+    const auto issued = std::chrono::steady_clock::now();
     double costUs = 0;
     int result = 0;
     {
@@ -323,33 +328,28 @@ int Device::Execute(std::uint64_t generation, const platform::devices::ScsiReque
         }
         busyUs_ += costUs;
     }
-    Delay(costUs);
+    Delay(costUs, issued);
     return result;
 }
 
-void Device::Delay(double costUs) {
+void Device::Delay(double costUs, std::chrono::steady_clock::time_point issued) {
     const double scale = config_.latency.scale * platform::SleepScale();
     if (costUs <= 0 || scale <= 0) {
         return;
     }
-    // Absolute deadlines: a sleep that overshoots is paid back by the next command's, so the
-    // modelled time does not drift with the timer's granularity.
     using namespace std::chrono;
-    const auto now = steady_clock::now();
     const auto cost =
         duration_cast<steady_clock::duration>(duration<double, std::micro>(costUs * scale));
-    std::chrono::steady_clock::time_point deadline;
+    std::optional<steady_clock::time_point> until;
     {
         std::lock_guard guard(lock_);
-        if (deadline_ + milliseconds(2) < now) {
-            deadline_ = now; // idle since: start afresh
-        }
-        deadline_ += cost;
-        deadline = deadline_;
+        until = pacing_.Command(issued, cost);
     }
-    if (deadline > now + microseconds(100)) {
-        std::this_thread::sleep_until(deadline);
+    if (until) {
+        std::this_thread::sleep_until(*until);
     }
+    std::lock_guard guard(lock_);
+    pacing_.Returned(steady_clock::now());
 }
 
 bool Device::TakeFailure(std::uint8_t sub, int& code) {

@@ -43,6 +43,7 @@
 #include "platform/devices/devices.h"
 #include "sim/device_config.h"
 #include "sim/device_memory.h"
+#include "sim/latency_clock.h"
 #include "sim/nand_array.h"
 #include "sim/nand_controller.h"
 
@@ -197,7 +198,7 @@ private:
     void DiskWrite(std::uint64_t offset, const std::uint8_t* data, std::size_t length);
     void DiskRead(std::uint64_t offset, std::uint8_t* data, std::size_t length) const;
     std::vector<std::uint8_t> IdRecordLocked() const;
-    void Delay(double costUs);
+    void Delay(double costUs, std::chrono::steady_clock::time_point issued);
     void Notify(std::uint32_t event);
 
     DeviceConfig config_;
@@ -224,7 +225,7 @@ private:
     std::deque<CommandRecord> log_;
     std::uint64_t commands_ = 0;
     double busyUs_ = 0;
-    std::chrono::steady_clock::time_point deadline_{};
+    LatencyClock pacing_;
 
     std::function<void(std::uint32_t, const std::string&)> listener_;
 

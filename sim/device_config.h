@@ -48,6 +48,10 @@ struct LatencyModel {
     // Real time taken per unit of modelled time, further multiplied by the clock's sleep
     // scale (tests set that to 0, so no simulated command ever sleeps there).
     double scale = 1.0;
+    // Real time the device may run ahead of its modelled time before it sleeps to catch up
+    // (sim/latency_clock.h): sleeps are coalesced so that their wake-ups do not cost the host
+    // more processor time than its own work; the modelled time is kept all the same.
+    double sleepQuantumUs = 50000.0;
 
     static LatencyModel Zero();
     static LatencyModel ForPageSize(std::uint32_t pageSize); // SLC up to 2 KiB, else MLC

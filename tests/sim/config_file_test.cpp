@@ -56,6 +56,19 @@ TEST(SimConfigFile, DescribesEachDevice) {
     EXPECT_EQ(devices[2].chip.idClass, 0);
 }
 
+TEST(SimConfigFile, SleepQuantumSurvivesAChangeOfChip) {
+    std::vector<DeviceConfig> devices;
+    std::string error;
+    ASSERT_TRUE(ParseSimConfig("[device]\nsleep_quantum_us = 500\nlatency_scale = 0.5\n"
+                               "chip = class2\n",
+                               devices, error))
+        << error;
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].latency.sleepQuantumUs, 500);
+    EXPECT_EQ(devices[0].latency.scale, 0.5);
+    EXPECT_EQ(devices[0].latency.pageProgramUs, 1300) << "the MLC timings of the new chip";
+}
+
 struct BadCase {
     const char* text;
     const char* message;

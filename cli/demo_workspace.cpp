@@ -1,0 +1,172 @@
+#include "cli/demo_workspace.h"
+
+#include "cli/demo_elf.h"
+
+#include "kestrellib/program/boot_image_writer.h"
+#include "kestrellib/program/boot_package.h"
+#include "kestrellib/romfs/romfs_exports.h"
+#include "segwrap/vmx_image.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace kestrel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool WriteFile(const fs::path& path, const void* data, std::size_t size) {
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    return static_cast<bool>(out);
+}
+
+bool WriteText(const fs::path& path, const std::string& text) {
+    return WriteFile(path, text.data(), text.size());
+}
+
+// The hardware tags a boot code package may carry, one record each.
+constexpr std::uint32_t kHardwareTags[] = {0x8000D000u, 0x8000E000u, 0x8000F000u, 0x8050A000u,
+                                           0x8050C000u};
+
+bool WriteBootPackage(const fs::path& path, std::uint32_t bootKib, std::string& error) {
+    std::vector<program::PackageEntry> entries;
+    for (std::uint32_t tag : kHardwareTags) {
+        program::BootImageContent content;
+        content.longHeader = true;
+        content.bootHeaderValue = 0x00020000; // short boot header form
+        content.blocks.push_back({0x100, DemoBytes(24 * 1024, tag)});
+        content.blocks.push_back({0x200, DemoBytes(bootKib * 1024, tag + 1)});
+        content.blocks.push_back({0x400, DemoBytes(40 * 1024 + 123, tag + 2)});
+        program::PackageEntry entry{tag, {}};
+        if (!program::EncodeBootImage(content, entry.image, &error)) {
+            return false;
+        }
+        entries.push_back(std::move(entry));
+    }
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    if (!program::WriteBootPackageFile(path.string(), entries, &error)) {
+        error = path.string() + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+std::string IspIni(const fs::path& dir, int romfsMb) {
+    return "[Redboot]\nname=" + (dir / "boot" / "boot.pkg").string() +
+           "\nSuppurtenDramInit=0\n\n[Romfs]\nname=" + (dir / "resource.img").string() +
+           "\nenable=1\nmaxsize=" + std::to_string(romfsMb) +
+           "\nDualImage=1\n\n[Romfs1]\nname=\nenable=0\nmaxsize=0\n\n"
+           "[Burn-D]\nDir=\nreadverify=1\nrebuild=1\nenable=0\n\n"
+           "[General]\nImageType=3\nDramtype=0\neccmode=0\n\n"
+           "[BootDevice]\nenable=0\ndeviceid=0\n\n"
+           "[WrapImage]\ndescription=Kestrel demo\nResource=" +
+           (dir / "resource").string() + "\nRomFsOutPutName=" + (dir / "resource.img").string() +
+           "\nbinary=" + (dir / "firmware" / "firmware.elf").string() +
+           "\nenable=0\nversion=16777216\n";
+}
+
+std::string ConfigIni() {
+    std::string text = "[General]\nItemNum=4\nItemName=Item\nHoldingPerInRomcode=0\n"
+                       "Enable_RomCodeMessage=1\nFreqNum=2\nFreqName=Freq\n\n"
+                       "[Item0]\nenable=1\nvalue=0x00000003\n\n"
+                       "[Item1]\nenable=0\nvalue=0x00001000\n\n"
+                       "; Item 2 is the DRAM setting: key <Dram type index> names the key whose\n"
+                       "; value the ISP action copies into value.\n"
+                       "[Item2]\nenable=1\n0=HYNIX\n1=SAMSUNG\nHYNIX=0x00220133\n"
+                       "SAMSUNG=0x00310144\nvalue=0x220133\n\n"
+                       "[Item3]\nenable=1\nvalue=0x0000002A\n";
+    const char* freq[2][2] = {{"Freq0", "396"}, {"Freq1", "264"}};
+    for (auto& f : freq) {
+        text += std::string("\n[") + f[0] + "]\nfreq_spll_int=" + f[1] +
+                "\nfreq_spll_pnt=0\nfreq_arm=4\nfreq_arm_ahb=2\nfreq_arm_apb=1\nfreq_sys=3\n"
+                "freq_sys_ahb=2\nfreq_sys_apb=1\nfreq_ceva=2\nfreq_ceva_ahb=2\nfreq_ceva_apb=1\n"
+                "ref_ceva_23=0\nref_arm_23=0\nbaudIdx=5\nregScuC_DDRPhyCtrl=0x00000011\n"
+                "regDram08=0x0A0B0C0D\nregDram0C=0x00000100\nregDram18=0x00001234\n"
+                "regDram1C=0x00005678\nregDram24=0x00000001\nregDram28=0x00000002\n";
+    }
+    return text;
+}
+
+// Eight simulated devices for --sim-config: different geometries (2, 4 and 8 KiB pages, a
+// paired-page chip, a small chip), loader levels 1 and 2, and a few bad blocks and failing
+// pages, with the default latency model.
+std::string DevicesIni() {
+    return "# Simulated devices of the demo: kestrel-cli --sim-config devices.ini ...\n"
+           "[device]\nchip = class0\nfactory_bad = 70,75,300\n\n"
+           "[device]\nchip = class1\n\n"
+           "[device]\nchip = class2\nfailing_pages = 9000\n\n"
+           "[device]\nchip = class9\n\n"
+           "[device]\nchip = class0\nloader_level = 1\nfactory_bad = 66\n\n"
+           "[device]\nchip = class6\n\n"
+           "[device]\nchip = class7\ngrown_bad = 300@1\n\n"
+           "[device]\nchip = class8\nfactory_bad = 68,69\n";
+}
+
+std::string RomPatchIni() {
+    return "[General]\nItemName=Patch\nDownloadAddr=0x80100000\n\n"
+           "; Section Patch<n>: n is the boot device id (0 below loader level 2), plus 7 for\n"
+           "; loader class 1.\n"
+           "[Patch0]\nenable=1\nEntryAddr=0x80100000\nFileName=patch/patch.bin\n\n"
+           "[Patch7]\nenable=1\nEntryAddr=0x80100000\nFileName=patch/patch.bin\n";
+}
+
+} // namespace
+
+bool WriteDemoWorkspace(const DemoWorkspaceOptions& o, std::string& error) {
+    const fs::path dir = fs::absolute(o.dir);
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) {
+        error = "can't create " + dir.string();
+        return false;
+    }
+    bool ok = WriteText(dir / "isp.ini", IspIni(dir, o.romfsMb)) &&
+              WriteText(dir / "config.ini", ConfigIni()) &&
+              WriteText(dir / "RomPatch.ini", RomPatchIni()) &&
+              WriteText(dir / "devices.ini", DevicesIni());
+    const auto patch = DemoBytes(256, 77);
+    ok = ok && WriteFile(dir / "patch" / "patch.bin", patch.data(), patch.size());
+    if (ok && !WriteBootPackage(dir / "boot" / "boot.pkg", o.bootKib, error)) {
+        return false;
+    }
+
+    // The firmware: a generated ELF file wrapped into the resource tree's image directory.
+    const std::uint32_t firmware = o.firmwareKib * 1024;
+    const auto elf = MakeDemoElf(firmware * 3 / 4, firmware / 4, 4410);
+    const fs::path resource = dir / "resource";
+    fs::remove_all(resource, ec);
+    ok = ok && WriteFile(dir / "firmware" / "firmware.elf", elf.data(), elf.size());
+    fs::create_directories(resource / "image", ec);
+    if (ok && WrapVMXImageFormat((dir / "firmware" / "firmware.elf").string().c_str(),
+                                 (resource / "image" / "4410_mmi.rap").string().c_str(), 0) != 1) {
+        error = "wrapping the demo firmware failed";
+        return false;
+    }
+    const auto font = DemoBytes(o.fillerKib * 1024 / 2, 5);
+    const auto sound = DemoBytes(o.fillerKib * 1024 / 2 + 17, 6);
+    ok = ok && WriteFile(resource / "fonts" / "demo.fnt", font.data(), font.size()) &&
+         WriteFile(resource / "sounds" / "beep.wav", sound.data(), sound.size()) &&
+         WriteText(resource / "readme.txt", "Kestrel demo resources\n");
+    if (!ok) {
+        error = "can't write the workspace in " + dir.string();
+        return false;
+    }
+    const std::string input = resource.string();
+    const std::string output = (dir / "resource.img").string();
+    RomfsBuildRequest request{input.c_str(), output.c_str(), 0x01000000u, "Kestrel demo"};
+    const int status = mk_romfs_ex(&request);
+    if (status != 0) {
+        error = "building the ROMFS image failed (" + std::to_string(status) + ")";
+        return false;
+    }
+    return true;
+}
+
+} // namespace kestrel::cli

@@ -1,0 +1,18 @@
+#include "platform/clock/cpu_time.h"
+
+#include <sys/resource.h>
+
+namespace kestrel::platform {
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) != 0) {
+        return 0;
+    }
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+} // namespace kestrel::platform
