@@ -6,7 +6,7 @@
 namespace kestrel::sim {
 
 NandArray::NandArray(const DeviceConfig& config)
-    : chip_(config.chip), stats_(config.chip.blockCount),
+    : chip_(config.chip), blocks_(config.chip.blockCount), stats_(config.chip.blockCount),
       factoryBad_(config.factoryBadBlocks.begin(), config.factoryBadBlocks.end()),
       failingPages_(config.failingPages.begin(), config.failingPages.end()) {
     for (const GrownBadBlock& g : config.grownBadBlocks) {
@@ -24,18 +24,29 @@ bool NandArray::IsBlockBad(std::uint32_t block) const {
     return FactoryBad(block) || WornOut(block);
 }
 
+const NandArray::Page* NandArray::Find(std::uint64_t page) const {
+    const std::uint32_t block = BlockOf(page);
+    if (block >= blocks_.size() || !blocks_[block]) {
+        return nullptr;
+    }
+    return &blocks_[block][page % chip_.pagesPerBlock];
+}
+
 void NandArray::EraseBlockOf(std::uint64_t page) {
     const std::uint32_t block = BlockOf(page);
     if (block >= stats_.size()) {
         return;
     }
     ++stats_[block].erases;
-    if (FactoryBad(block)) {
-        return; // a factory-bad block keeps nothing; there is nothing to erase
+    if (FactoryBad(block) || !blocks_[block]) {
+        return; // a factory-bad block keeps nothing; an untouched one holds nothing
     }
-    const std::uint64_t first = static_cast<std::uint64_t>(block) * chip_.pagesPerBlock;
-    for (std::uint64_t p = first; p < first + chip_.pagesPerBlock && !pages_.empty(); ++p) {
-        pages_.erase(p);
+    Page* pages = blocks_[block].get();
+    for (std::uint32_t i = 0; i < chip_.pagesPerBlock; ++i) {
+        if (pages[i].bytes) {
+            spare_.push_back(std::move(pages[i].bytes));
+        }
+        pages[i].programs = 0;
     }
 }
 
@@ -49,16 +60,29 @@ bool NandArray::Program(std::uint64_t page, const std::uint8_t* data, std::size_
         return true; // the chip reports nothing; the data simply do not stick
     }
     length = std::min<std::size_t>(length, chip_.pageSize);
-    auto [it, inserted] = pages_.try_emplace(page);
-    Page& stored = it->second;
-    if (inserted) {
-        stored.bytes = std::make_unique<std::uint8_t[]>(chip_.pageSize);
-        std::memset(stored.bytes.get(), 0xFF, chip_.pageSize);
+    if (!blocks_[block]) {
+        blocks_[block] = std::make_unique<Page[]>(chip_.pagesPerBlock);
     }
+    Page& stored = blocks_[block][page % chip_.pagesPerBlock];
     const bool wasErased = stored.programs == 0;
     ++stored.programs;
-    for (std::size_t i = 0; i < length; ++i) {
-        stored.bytes[i] &= data[i];
+    if (!stored.bytes) {
+        // An erased page holds 0xFF, so programming it stores the data as they are.
+        if (spare_.empty()) {
+            stored.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(chip_.pageSize);
+        } else {
+            stored.bytes = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        if (length > 0) {
+            std::memcpy(stored.bytes.get(), data, length);
+        }
+        std::memset(stored.bytes.get() + length, 0xFF, chip_.pageSize - length);
+    } else {
+        std::uint8_t* bytes = stored.bytes.get();
+        for (std::size_t i = 0; i < length; ++i) {
+            bytes[i] &= data[i];
+        }
     }
     if (WornOut(block) && length > 0) {
         stored.bytes[0] ^= 0x01; // a stuck cell: the first byte reads back one bit wrong
@@ -73,11 +97,11 @@ void NandArray::Read(std::uint64_t page, std::uint8_t* out, std::size_t length) 
         std::memset(out, 0x00, length);
         return;
     }
-    auto it = pages_.find(page);
-    if (it == pages_.end()) {
+    const Page* stored = Find(page);
+    if (stored == nullptr || !stored->bytes) {
         std::memset(out, 0xFF, length);
     } else {
-        std::memcpy(out, it->second.bytes.get(), length);
+        std::memcpy(out, stored->bytes.get(), length);
     }
     if (!failingPages_.empty() && failingPages_.count(page) != 0) {
         const std::size_t middle = chip_.pageSize / 2;
@@ -93,20 +117,21 @@ std::vector<std::uint8_t> NandArray::PageBytes(std::uint64_t page) const {
         std::fill(bytes.begin(), bytes.end(), 0x00);
         return bytes;
     }
-    auto it = pages_.find(page);
-    if (it != pages_.end()) {
-        std::memcpy(bytes.data(), it->second.bytes.get(), chip_.pageSize);
+    const Page* stored = Find(page);
+    if (stored != nullptr && stored->bytes) {
+        std::memcpy(bytes.data(), stored->bytes.get(), chip_.pageSize);
     }
     return bytes;
 }
 
 bool NandArray::IsPageErased(std::uint64_t page) const {
-    return pages_.find(page) == pages_.end() && !FactoryBad(BlockOf(page));
+    const Page* stored = Find(page);
+    return (stored == nullptr || !stored->bytes) && !FactoryBad(BlockOf(page));
 }
 
 std::uint32_t NandArray::PageProgramsSinceErase(std::uint64_t page) const {
-    auto it = pages_.find(page);
-    return it == pages_.end() ? 0 : it->second.programs;
+    const Page* stored = Find(page);
+    return stored == nullptr ? 0 : stored->programs;
 }
 
 BlockStats NandArray::Stats(std::uint32_t block) const {

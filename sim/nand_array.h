@@ -50,14 +50,20 @@ public:
 
 private:
     struct Page {
-        std::unique_ptr<std::uint8_t[]> bytes;
-        std::uint32_t programs = 0; // since the last erase
+        std::unique_ptr<std::uint8_t[]> bytes; // null while erased
+        std::uint32_t programs = 0;            // since the last erase
     };
     bool FactoryBad(std::uint32_t block) const { return factoryBad_.count(block) != 0; }
     bool WornOut(std::uint32_t block) const;
+    // The page's entry, or null when its block was never programmed (or the page is invalid).
+    const Page* Find(std::uint64_t page) const;
 
     Chip chip_;
-    std::unordered_map<std::uint64_t, Page> pages_; // programmed pages only
+    // Per block, its pages once one of them was programmed; a chip costs only what is written.
+    std::vector<std::unique_ptr<Page[]>> blocks_;
+    // Page buffers of erased pages, reused by the next programs: a run erases and programs
+    // thousands of blocks, and fresh memory for each would cost more than the copy itself.
+    std::vector<std::unique_ptr<std::uint8_t[]>> spare_;
     std::vector<BlockStats> stats_;
     std::unordered_set<std::uint32_t> factoryBad_;
     std::unordered_map<std::uint32_t, std::uint32_t> grownBadAfter_;

@@ -49,6 +49,24 @@ TEST(NandArray, ShortProgramLeavesTheRestOfThePageErased) {
     EXPECT_EQ(page[100], 0xFF);
 }
 
+// Erased pages give their storage to later programs: nothing of the old data may show.
+TEST(NandArray, StorageOfErasedPagesCarriesNoOldData) {
+    NandArray nand(DeviceConfig{});
+    const std::uint32_t size = nand.Geometry().pageSize;
+    const std::uint32_t ppb = nand.Geometry().pagesPerBlock;
+    for (std::uint32_t p = 0; p < ppb; ++p) {
+        nand.Program(p, Filled(size, 0x00).data(), size);
+    }
+    nand.EraseBlockOf(0);
+    EXPECT_TRUE(nand.Program(ppb + 1, Filled(100, 0x11).data(), 100));
+    auto expected = Filled(size, 0xFF);
+    std::fill(expected.begin(), expected.begin() + 100, std::uint8_t{0x11});
+    EXPECT_EQ(ReadPage(nand, ppb + 1), expected);
+    EXPECT_TRUE(nand.Program(3, Filled(size, 0x5A).data(), size));
+    EXPECT_EQ(ReadPage(nand, 3), Filled(size, 0x5A));
+    EXPECT_EQ(ReadPage(nand, 4), Filled(size, 0xFF));
+}
+
 TEST(NandArray, EraseTouchesOnlyItsOwnBlock) {
     NandArray nand(DeviceConfig{});
     const std::uint32_t ppb = nand.Geometry().pagesPerBlock;
