@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/device_facts.h"
 #include "cli/run_monitor.h"
+#include "cli/run_pump.h"
 #include "cli/run_record.h"
 #include "cli/sha256.h"
 #include "cli/terminal_view.h"
@@ -132,13 +133,7 @@ int RunIsp(const IspOptions& options) {
         }
         const std::uint32_t start = platform::TickCount();
         bool stopped = false;
-        while (true) {
-            auto m = window.Take(50);
-            if (m) {
-                handle(*m);
-            } else if (!page.RunUnderWay()) {
-                break;
-            }
+        auto tick = [&] {
             const std::uint32_t now = platform::TickCount();
             view.Render(monitor, deviceCount, bytes, now);
             if (!stopped && options.timeoutSeconds > 0 &&
@@ -149,7 +144,9 @@ int RunIsp(const IspOptions& options) {
                 page.StopAndJoin();
                 stopped = true;
             }
-        }
+        };
+        auto underWay = [&page] { return page.RunUnderWay(); };
+        PumpRun(window, underWay, handle, tick);
         view.Render(monitor, deviceCount, bytes, platform::TickCount(), true);
         view.ClearBars();
 

@@ -44,6 +44,7 @@
 #include "app/station/page_settings.h"
 #include "cli/demo_workspace.h"
 #include "cli/run_monitor.h"
+#include "cli/run_pump.h"
 #include "cli/terminal_view.h"
 #include "kestrellib/device/device_set.h"
 #include "kestrellib/program/config_files.h"
@@ -269,15 +270,9 @@ void BM_IspRun(benchmark::State& state) {
             std::error_code ec;
             bytes.boot = fs::file_size(page.Job(0).redbootPath, ec);
         }
-        while (true) {
-            auto m = window.Take(50);
-            if (m) {
-                handle(*m);
-            } else if (!page.RunUnderWay()) {
-                break;
-            }
-            view.Render(monitor, jobs, bytes, platform::TickCount());
-        }
+        auto underWay = [&page] { return page.RunUnderWay(); };
+        auto tick = [&] { view.Render(monitor, jobs, bytes, platform::TickCount()); };
+        cli::PumpRun(window, underWay, handle, tick);
         bootBytes = bytes.boot;
         wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
         cpu = platform::ProcessCpuSeconds() - cpuStart;
