@@ -8,7 +8,8 @@
 namespace kestrel::device {
 
 int ComputeNandLayout(NandLayout& layout, const NandInfo& info, std::string* error) {
-    const std::uint32_t m0 = static_cast<std::uint32_t>(config::isp::RomfsMaxSizeMb());
+    // Sizes in 64 bits: a size of 4096 MB or more must not wrap into a small area.
+    const std::uint64_t m0 = static_cast<std::uint32_t>(config::isp::RomfsMaxSizeMb());
     const std::uint8_t bootDeviceId = layout.bootDeviceId;
     layout = NandLayout{};
     layout.bootDeviceId = bootDeviceId;
@@ -29,10 +30,10 @@ int ComputeNandLayout(NandLayout& layout, const NandInfo& info, std::string* err
     layout.romfsStart = r;
 
     const unsigned shift = layout.pagesPerBlockShift + layout.pageSizeShift;
-    const std::uint32_t s0 = (m0 << 20) >> shift;
-    const std::uint32_t m1 = static_cast<std::uint32_t>(config::isp::Romfs1MaxSizeMb());
-    const std::uint32_t s1 = (m1 << 20) >> shift;
-    const std::uint32_t restStart = r + 2 * s0 + s1 + kFileSystemBlocks;
+    const std::uint64_t s0 = (m0 << 20) >> shift;
+    const std::uint64_t m1 = static_cast<std::uint32_t>(config::isp::Romfs1MaxSizeMb());
+    const std::uint64_t s1 = (m1 << 20) >> shift;
+    const std::uint64_t restStart = r + 2 * s0 + s1 + kFileSystemBlocks;
 
     layout.romfsBlocks = static_cast<std::uint16_t>(s0);
     layout.backupStart = static_cast<std::uint16_t>(r + s0);
@@ -48,9 +49,11 @@ int ComputeNandLayout(NandLayout& layout, const NandInfo& info, std::string* err
         if (error != nullptr) {
             char text[160];
             std::snprintf(text, sizeof text,
-                          "the configured areas need %u blocks but the chip has %u "
-                          "(Romfs %u MB, Romfs1 %u MB)",
-                          restStart, static_cast<unsigned>(info.blockCount), m0, m1);
+                          "the configured areas need %llu blocks but the chip has %u "
+                          "(Romfs %llu MB, Romfs1 %llu MB)",
+                          static_cast<unsigned long long>(restStart),
+                          static_cast<unsigned>(info.blockCount),
+                          static_cast<unsigned long long>(m0), static_cast<unsigned long long>(m1));
             *error = text;
         }
         return -1;

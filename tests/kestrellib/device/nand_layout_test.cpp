@@ -70,6 +70,14 @@ TEST(NandLayout, AreasLargerThanTheChipAreRefusedWithoutWrapping) {
     EXPECT_EQ(ComputeNandLayout(layout, SmallChip(), &error), -1);
     EXPECT_EQ(layout.restBlocks, 0);
     EXPECT_NE(error.find("4096"), std::string::npos) << error;
+
+    // 5000 MB is 40000 blocks of 128 KiB; in 32 bits it wrapped to 7232 and looked as if it fit
+    // a chip of 65535 blocks.
+    home.WriteFile("isp.ini", "[Romfs]\nmaxsize=5000\n");
+    NandInfo big = SmallChip();
+    big.blockCount = 0xFFFF;
+    EXPECT_EQ(ComputeNandLayout(layout, big, &error), -1);
+    EXPECT_NE(error.find("need 80098 blocks"), std::string::npos) << error;
 }
 
 TEST(NandLayout, PairedPageChipsUseHalfTheirBlock) {
