@@ -7,6 +7,8 @@
 #include "cli/commands.h"
 #include "cli/resource_image_check.h"
 
+#include "kestrellib/device/nand_info.h"
+#include "kestrellib/device/nand_layout.h"
 #include "kestrellib/program/boot_header.h"
 #include "kestrellib/program/config_files.h"
 #include "platform/files/files.h"
@@ -23,8 +25,6 @@ namespace isp = config::isp;
 
 // Boot device ids 0-7 with 7 more for loader class 1: every patch section a device can use.
 constexpr int kPatchSections = 15;
-// Blocks of the file-system area and of the boot area, as the NAND layout reserves them.
-constexpr std::uint64_t kFileSystemBlocks = 34;
 
 struct CheckOptions {
     std::optional<int> mode;
@@ -82,17 +82,31 @@ void CheckRomPatchIni(CheckReport& report) {
     report.Ok("RomPatch.ini: " + std::to_string(patches) + " patch sections enabled");
 }
 
-AreaGeometry ChooseGeometry(const CheckOptions& options, CheckReport& report) {
+// The chip the station decoded last (profile.ini), when there is one.
+struct LastChip {
+    bool known = false;
     AreaGeometry geometry;
-    std::string source = "assumed (--page-size and --pages-per-block choose others)";
-    if (config::Read(config::profile::kEnable) != 0 &&
-        config::Read(config::profile::kPageSize) > 0 &&
-        config::Read(config::profile::kPageNoPerBlk) > 0) {
-        geometry.pageSize = static_cast<std::uint32_t>(config::Read(config::profile::kPageSize));
-        geometry.pagesPerBlock =
-            static_cast<std::uint32_t>(config::Read(config::profile::kPageNoPerBlk));
-        source = "of the last device decoded (profile.ini)";
+    int blocks = 0;
+};
+
+LastChip ReadLastChip() {
+    LastChip chip;
+    const int pageSize = config::Read(config::profile::kPageSize);
+    const int pagesPerBlock = config::Read(config::profile::kPageNoPerBlk);
+    if (config::Read(config::profile::kEnable) != 0 && pageSize > 0 && pagesPerBlock > 0) {
+        chip.known = true;
+        chip.geometry = {static_cast<std::uint32_t>(pageSize),
+                         static_cast<std::uint32_t>(pagesPerBlock)};
+        chip.blocks = config::Read(config::profile::kTotalBlkNo);
     }
+    return chip;
+}
+
+AreaGeometry ChooseGeometry(const CheckOptions& options, const LastChip& chip,
+                            CheckReport& report) {
+    AreaGeometry geometry = chip.known ? chip.geometry : AreaGeometry{};
+    std::string source = chip.known ? "of the last device decoded (profile.ini)"
+                                    : "assumed (--page-size and --pages-per-block choose others)";
     if (options.pageSize || options.pagesPerBlock) {
         geometry.pageSize = options.pageSize.value_or(geometry.pageSize);
         geometry.pagesPerBlock = options.pagesPerBlock.value_or(geometry.pagesPerBlock);
@@ -103,34 +117,38 @@ AreaGeometry ChooseGeometry(const CheckOptions& options, CheckReport& report) {
     return geometry;
 }
 
-// The blocks the configured areas take from the start of the chip; a chip the station last
-// decoded is compared with it.
-void CheckLayout(const AreaGeometry& geometry, CheckReport& report) {
-    const int bootDeviceId = isp::BootDeviceId();
-    const std::uint64_t bootBlocks =
-        (bootDeviceId == 2 || bootDeviceId == 3 || bootDeviceId == 6) ? 6 : 64;
-    const std::uint64_t needed = bootBlocks + 2 * AreaBlocks(isp::RomfsMaxSizeMb(), geometry) +
-                                 AreaBlocks(isp::Romfs1MaxSizeMb(), geometry) + kFileSystemBlocks;
-    const std::string text = "the boot, Romfs, backup, Romfs1 and file-system areas take " +
-                             std::to_string(needed) + " blocks";
-    const int chipBlocks = config::Read(config::profile::kTotalBlkNo);
-    if (config::Read(config::profile::kEnable) != 0 && chipBlocks > 0) {
-        if (needed > static_cast<std::uint64_t>(chipBlocks)) {
-            report.Failed("layout: " + text + ", more than the " + std::to_string(chipBlocks) +
-                          " of the last device decoded");
-        } else {
-            report.Ok("layout: " + text + " of the last device's " + std::to_string(chipBlocks));
-        }
-        return;
+// The NAND layout a run would compute in the geometry, against the last decoded chip's block
+// count when there is one, else against the most blocks a layout can address.
+device::NandLayout CheckLayout(const AreaGeometry& geometry, const LastChip& chip,
+                               CheckReport& report) {
+    const bool chipKnown = chip.known && chip.blocks > 0;
+    device::NandInfo info{};
+    info.pageSize = static_cast<std::uint16_t>(geometry.pageSize);
+    info.pagesPerBlock = static_cast<std::uint16_t>(geometry.pagesPerBlock);
+    info.blockCount = static_cast<std::uint16_t>(chipKnown ? chip.blocks : 0xFFFF);
+    device::NandLayout layout{};
+    layout.bootDeviceId = static_cast<std::uint8_t>(isp::BootDeviceId());
+    std::string error;
+    if (device::ComputeNandLayout(layout, info, &error) != 0) {
+        report.Failed("layout: " + error + (chipKnown ? " (the last device decoded)" : ""));
+        return layout;
     }
-    report.Note("layout: " + text + "; the chip must have at least that many");
+    const std::string text = "layout: the boot, Romfs, backup, Romfs1 and file-system areas take " +
+                             std::to_string(layout.restStart) + " blocks";
+    if (chipKnown) {
+        report.Ok(text + " of the last device's " + std::to_string(chip.blocks));
+    } else {
+        report.Note(text + "; the chip must have at least that many");
+    }
+    return layout;
 }
 
-void CheckResources(const AreaGeometry& geometry, CheckReport& report) {
+void CheckResources(const AreaGeometry& geometry, const device::NandLayout& layout,
+                    CheckReport& report) {
     if (config::Read(isp::kRomfsEnable) != 0) {
-        CheckResourceImage(
-            {"Romfs", config::Read(isp::kRomfsName), isp::RomfsMaxSizeMb(), ImageEncoding::kPlain},
-            geometry, report);
+        CheckResourceImage({"Romfs", config::Read(isp::kRomfsName), isp::RomfsMaxSizeMb(),
+                            layout.romfsBlocks, ImageEncoding::kPlain},
+                           geometry, report);
     } else {
         report.Note("Romfs: not written ([Romfs] enable is 0)");
     }
@@ -142,7 +160,8 @@ void CheckResources(const AreaGeometry& geometry, CheckReport& report) {
         encoding = config::Read(isp::kWrapFlag) != 0 ? ImageEncoding::kScrivetWithSkip
                                                      : ImageEncoding::kScrivet;
     }
-    CheckResourceImage({"Romfs1", config::Read(isp::kRomfs1Name), isp::Romfs1MaxSizeMb(), encoding},
+    CheckResourceImage({"Romfs1", config::Read(isp::kRomfs1Name), isp::Romfs1MaxSizeMb(),
+                        layout.romfs1Blocks, encoding},
                        geometry, report);
 }
 
@@ -176,9 +195,10 @@ int RunCheck(const CheckOptions& options) {
     }
     if (mode != 1) {
         CheckRomPatchIni(report);
-        const AreaGeometry geometry = ChooseGeometry(options, report);
-        CheckLayout(geometry, report);
-        CheckResources(geometry, report);
+        const LastChip chip = ReadLastChip();
+        const AreaGeometry geometry = ChooseGeometry(options, chip, report);
+        const device::NandLayout layout = CheckLayout(geometry, chip, report);
+        CheckResources(geometry, layout, report);
     }
 
     const int failures = report.Failures();

@@ -104,7 +104,7 @@ void CheckParses(const ResourceImageCheck& image, CheckReport& report) {
 
 void CheckFits(const ResourceImageCheck& image, std::uint64_t length, const AreaGeometry& geometry,
                CheckReport& report) {
-    const std::uint64_t blocks = AreaBlocks(image.areaMb, geometry);
+    const std::uint64_t blocks = image.areaBlocks;
     const std::uint32_t blockBytes = geometry.BlockBytes();
     const std::string area = image.label + " area of " + std::to_string(image.areaMb) + " MB (" +
                              std::to_string(blocks) + " blocks of " +
@@ -132,13 +132,6 @@ void CheckFits(const ResourceImageCheck& image, std::uint64_t length, const Area
 }
 
 } // namespace
-
-std::uint64_t AreaBlocks(int areaMb, const AreaGeometry& geometry) {
-    if (areaMb <= 0 || geometry.BlockBytes() == 0) {
-        return 0;
-    }
-    return (static_cast<std::uint64_t>(areaMb) << 20) / geometry.BlockBytes();
-}
 
 void CheckResourceImage(const ResourceImageCheck& image, const AreaGeometry& geometry,
                         CheckReport& report) {

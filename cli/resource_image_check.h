@@ -24,12 +24,10 @@ enum class ImageEncoding { kPlain, kScrivet, kScrivetWithSkip };
 struct ResourceImageCheck {
     std::string label; // "Romfs", "Romfs1"
     std::string path;
-    int areaMb = 0;
+    int areaMb = 0;               // as configured, for the report
+    std::uint32_t areaBlocks = 0; // as the NAND layout makes it in the geometry
     ImageEncoding encoding = ImageEncoding::kPlain;
 };
-
-// Blocks of an area of areaMb megabytes in the geometry.
-std::uint64_t AreaBlocks(int areaMb, const AreaGeometry& geometry);
 
 void CheckResourceImage(const ResourceImageCheck& image, const AreaGeometry& geometry,
                         CheckReport& report);

@@ -39,7 +39,9 @@ protected:
                   AreaGeometry geometry = {}) {
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::tmpfile(), &std::fclose);
         CheckReport report(out.get());
-        CheckResourceImage({"Romfs", path, areaMb, encoding}, geometry, report);
+        const auto blocks = static_cast<std::uint32_t>(
+            (std::uint64_t{1} << 20) * static_cast<std::uint64_t>(areaMb) / geometry.BlockBytes());
+        CheckResourceImage({"Romfs", path, areaMb, blocks, encoding}, geometry, report);
         std::fflush(out.get());
         std::rewind(out.get());
         std::string text;

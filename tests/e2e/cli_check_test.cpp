@@ -137,7 +137,7 @@ TEST_F(Workspace, GeometryFromTheLastDecodedDeviceMeasuresTheAreas) {
               std::string::npos)
         << r.out;
     // 64 boot blocks + 2 x 16 Romfs blocks + 34 file-system blocks do not fit 100 blocks.
-    EXPECT_NE(r.out.find("take 130 blocks, more than the 100"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("need 130 blocks but the chip has 100"), std::string::npos) << r.out;
 }
 
 TEST_F(Workspace, PackedBootCodeProgramsDevicesAndVerifies) {
