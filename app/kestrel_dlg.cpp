@@ -2,10 +2,10 @@
 
 #include "app/advanced_page.h"
 #include "app/basic_page.h"
-#include "app/isp_job.h"
 #include "app/program_icon.h"
 #include "app/station/isp_page.h"
 #include "app/worker_message_boxes.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/device_exports.h"
 
 #include <QAction>

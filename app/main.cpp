@@ -5,6 +5,7 @@
 
 #include "app/kestrel_app.h"
 #include "app/station/kestrellib_binding.h"
+#include "sim/backends/environment.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -61,5 +62,6 @@ int main(int argc, char** argv) {
         qputenv("KESTREL_SIM_CONFIG", file.toLocal8Bit());
     }
 
+    kestrel::sim::backends::InstallFromEnvironment();
     return kestrel::app::CKestrelApp().Run(kestrel::station::KestrellibBinding());
 }

@@ -4,8 +4,8 @@
 // the device's system-information record, the area layout that follows from it and isp.ini,
 // and page reads through the vendor page-read command (the same on real and simulated devices).
 
-#include "app/isp_job.h"
 #include "cli/run_record.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/nand_geometry.h"
 #include "kestrellib/device/nand_info.h"
 #include "kestrellib/device/nand_layout.h"

@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 
 #include "platform/clock/clock.h"
+#include "sim/backends/environment.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@ void ApplyEnvironment(const std::string& home, int simulate, const std::string& 
     if (!simConfig.empty()) {
         setenv("KESTREL_SIM_CONFIG", simConfig.c_str(), 1);
     }
+    kestrel::sim::backends::InstallFromEnvironment();
 }
 
 } // namespace

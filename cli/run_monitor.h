@@ -8,7 +8,7 @@
 // without one (a missing INI file, a refused boot image) is a message of the run and stands for
 // every device that failed without a message of its own.
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "platform/messages/message_sink.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "app/station/demo_copy.h"
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/device_exports.h"
 #include "kestrellib/program/shared_counters.h"
 #include "outside/kestrel_copy/kestrel_copy.h"

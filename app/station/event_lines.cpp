@@ -1,6 +1,6 @@
 #include "app/station/event_lines.h"
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 
 #include <array>
 

@@ -26,12 +26,12 @@
 // closing of the devices never meets a run. Destroying the page stops a demo copy still waiting
 // for its drives and waits for copies under way.
 
-#include "app/isp_job.h"
 #include "app/station/demo_copy.h"
 #include "app/station/page_settings.h"
 #include "app/station/run_state.h"
 #include "app/station/station_library.h"
 #include "app/station/station_view.h"
+#include "kestrel/isp_job.h"
 #include "platform/messages/message_sink.h"
 
 #include <array>

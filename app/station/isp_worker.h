@@ -17,8 +17,8 @@
 // (mode 3: the boot code and then the resources); a missing INI file, a stop or a mode outside
 // 1-3 is no success. The page starts the demo copy once every device of the run has posted 7.
 
-#include "app/isp_job.h"
 #include "app/station/station_library.h"
+#include "kestrel/isp_job.h"
 
 #include <atomic>
 

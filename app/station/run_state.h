@@ -7,8 +7,8 @@
 // log lines of devices beyond the eight slots still carry their seconds; for devices 0-7 it is
 // the slot's timer.
 
-#include "app/isp_job.h"
 #include "app/station/station_view.h"
+#include "kestrel/isp_job.h"
 
 #include <array>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // entry to the real export; tests of the run substitute their own entries to drive the reactions
 // precisely. Every entry must be set before the page is constructed.
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 
 #include <functional>
 #include <string>

@@ -7,6 +7,7 @@
 #include "platform/clock/clock.h"
 #include "platform/devices/devices.h"
 #include "platform/message_box/message_box.h"
+#include "sim/backends/devices_backend.h"
 #include "sim/farm.h"
 #include "support/temp_home.h"
 
@@ -25,7 +26,7 @@ void BM_WriteBootImage4MiB(benchmark::State& state) {
     platform::SetMessageBoxHandler(
         [](const std::string& text, const std::string&) { std::fputs(text.c_str(), stderr); });
     sim::TheFarm().Clear();
-    platform::devices::UseBackend(platform::devices::MakeSimBackend());
+    platform::devices::UseBackend(sim::backends::MakeDevicesBackend());
     sim::DeviceConfig config = sim::DeviceConfig::ForClass(pageSize == 2048 ? 0 : 8);
     config.latency = sim::LatencyModel::Zero();
     config.commandLog = false;

@@ -8,6 +8,7 @@
 #include "kestrellib/device/vendor_transport.h"
 #include "platform/clock/clock.h"
 #include "platform/devices/devices.h"
+#include "sim/backends/devices_backend.h"
 #include "sim/farm.h"
 
 #include <benchmark/benchmark.h>
@@ -23,7 +24,7 @@ using namespace kestrel;
 device::DeviceHandle OpenZeroLatencyDevice() {
     platform::SetSleepScale(0);
     sim::TheFarm().Clear();
-    platform::devices::UseBackend(platform::devices::MakeSimBackend());
+    platform::devices::UseBackend(sim::backends::MakeDevicesBackend());
     for (int i = device::DeviceCount() - 1; i >= 0; --i) {
         device::CloseDevice(device::DeviceHandleAt(i));
     }

@@ -18,11 +18,12 @@
 // Run with QT_QPA_PLATFORM=offscreen (set below unless the environment chooses a platform).
 
 #include "app/basic_page.h"
-#include "app/isp_job.h"
 #include "app/station/kestrellib_binding.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/device_exports.h"
 #include "kestrellib/program/boot_image_writer.h"
 #include "platform/devices/devices.h"
+#include "sim/backends/devices_backend.h"
 #include "sim/farm.h"
 
 #include <QApplication>
@@ -203,7 +204,7 @@ public:
         std::string error;
         program::WriteBootImageFile(dir + "boot.img", content, &error);
 
-        platform::devices::UseBackend(platform::devices::MakeSimBackend());
+        platform::devices::UseBackend(sim::backends::MakeDevicesBackend());
         sim::TheFarm().Clear();
         for (int i = 0; i < 8; ++i) {
             sim::DeviceConfig config;

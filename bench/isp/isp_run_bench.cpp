@@ -64,6 +64,7 @@
 #include "platform/devices/devices.h"
 #include "platform/message_box/message_box.h"
 #include "platform/messages/message_sink.h"
+#include "sim/backends/devices_backend.h"
 #include "sim/farm.h"
 
 #include <benchmark/benchmark.h>
@@ -123,7 +124,7 @@ private:
 // The sim backend with a count of the page commands that reached a device.
 class CountingBackend final : public platform::devices::Backend {
 public:
-    CountingBackend() : inner_(platform::devices::MakeSimBackend()) {}
+    CountingBackend() : inner_(sim::backends::MakeDevicesBackend()) {}
     const char* Name() const override { return inner_->Name(); }
     bool Enumerate(std::vector<platform::devices::InterfaceInfo>& interfaces) override {
         return inner_->Enumerate(interfaces);

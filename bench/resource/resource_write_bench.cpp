@@ -1,7 +1,7 @@
 // Writing a resource image: host CPU time per page on a zero-latency simulated device with
 // read verification, and the writer's peak heap, which must not grow with the image.
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/device_discovery.h"
 #include "kestrellib/device/device_set.h"
 #include "kestrellib/device/nand_info.h"
@@ -12,6 +12,7 @@
 #include "platform/clock/clock.h"
 #include "platform/devices/devices.h"
 #include "platform/message_box/message_box.h"
+#include "sim/backends/devices_backend.h"
 #include "sim/farm.h"
 
 #include <benchmark/benchmark.h>
@@ -125,7 +126,7 @@ void BM_WriteImageToSimulatedDevice(benchmark::State& state) {
     BenchHome home(imageBytes);
     platform::SetSleepScale(0);
     platform::SetMessageBoxHandler([](const std::string&, const std::string&) {});
-    platform::devices::UseBackend(platform::devices::MakeSimBackend());
+    platform::devices::UseBackend(sim::backends::MakeDevicesBackend());
     sim::TheFarm().Clear();
     sim::DeviceConfig config;
     config.latency = sim::LatencyModel::Zero();
@@ -143,14 +144,14 @@ void BM_WriteImageToSimulatedDevice(benchmark::State& state) {
 
     const double pages = static_cast<double>(imageBytes / kPageSize);
     for (auto _ : state) {
-        if (program::WriteResourceImage(layout, job, program::ResourceImageKind::kRomfs, nand) != 0) {
+        if (program::WriteResourceImage(layout, job, program::ResourceImageKind::kRomfs, nand) !=
+            0) {
             state.SkipWithError("write failed");
             break;
         }
     }
-    state.counters["cpu_per_page"] =
-        benchmark::Counter(pages, benchmark::Counter::kIsIterationInvariantRate |
-                                      benchmark::Counter::kInvert);
+    state.counters["cpu_per_page"] = benchmark::Counter(
+        pages, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     device::CloseAllDevices(nullptr);
     sim::TheFarm().Clear();
 }

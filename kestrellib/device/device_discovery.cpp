@@ -1,6 +1,6 @@
 #include "kestrellib/device/device_discovery.h"
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/device_set.h"
 #include "platform/devices/devices.h"
 #include "platform/devices/usbstor_path.h"

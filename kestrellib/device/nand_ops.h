@@ -4,7 +4,7 @@
 // page writes, the boot table and the NAND parameter registers. Each operation runs on the
 // worker thread of the device it names and touches only that device's per-device entries.
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/nand_info.h"
 #include "kestrellib/device/nand_layout.h"
 #include "kestrellib/device/sys_info.h"

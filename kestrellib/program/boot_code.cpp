@@ -7,8 +7,8 @@
 #include "kestrellib/program/boot_header.h"
 #include "kestrellib/program/boot_image_format.h"
 #include "kestrellib/program/index_area.h"
+#include "kestrellib/program/job_notifications.h"
 #include "kestrellib/program/redboot_select.h"
-#include "kestrellib/program/resource_notifications.h"
 #include "kestrellib/program/stop_request.h"
 #include "kestrellib/program/sub_block_writer.h"
 #include "platform/message_box/message_box.h"
@@ -303,19 +303,19 @@ KESTREL_EXPORT int WriteFW2NandFun(IspJob* job) {
         program::BootConfig config = program::BuildConfigTables(); // this call's own tables
         device::ProbeLoader(*job);
         device::SyncBootDeviceId(*job);
-        program::PostResourceEvent(*job, kEventBootBegin);
+        program::PostJobEvent(*job, kEventBootBegin);
         if (program::WriteBootImage(*job, config) != 0) {
-            program::PostResourceEvent(*job, kEventBootFailed);
+            program::PostJobEvent(*job, kEventBootFailed);
             if (!program::StopRequested(job->devIndex)) {
                 program::ShowDeviceMessage(*job, program::kTextWriteFwFailed);
             }
             return -1;
         }
-        program::PostResourceEvent(*job, kEventBootSucceeded);
+        program::PostJobEvent(*job, kEventBootSucceeded);
         return 0;
     } catch (...) {
         // Only memory exhaustion can get here; the job ends as failed.
-        program::PostResourceEvent(*job, kEventBootFailed);
+        program::PostJobEvent(*job, kEventBootFailed);
         return -1;
     }
 }

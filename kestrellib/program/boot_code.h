@@ -20,7 +20,7 @@
 //   (boot_image_format.h, index_area.h, sub_block_writer.h).
 // A missing boot image file is not a failure: the boot area stands and the result is success.
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/nand_info.h"
 #include "kestrellib/device/nand_layout.h"
 #include "kestrellib/program/boot_header.h"

@@ -1,7 +1,7 @@
 #pragma once
 // Boot code exports of Kestrellib.
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "platform/export.h"
 
 #ifdef __cplusplus

@@ -1,6 +1,6 @@
 #include "kestrellib/program/rebuild_nand_fs.h"
 
-#include "kestrellib/program/resource_notifications.h"
+#include "kestrellib/program/job_notifications.h"
 #include "kestrellib/program/stop_request.h"
 
 #include <algorithm>
@@ -12,7 +12,7 @@ int RebuildNandFs(const device::NandLayout& layout, const IspJob& job, ResourceN
     if (layout.bootDeviceId >= 2) {
         return 0;
     }
-    PostResourceEvent(job, kEventRebuildBegin);
+    PostJobEvent(job, kEventRebuildBegin);
 
     const std::uint32_t chipBlocks = std::uint32_t{layout.restStart} + layout.restBlocks;
     const std::uint32_t available = chipBlocks > layout.fsStart ? chipBlocks - layout.fsStart : 0;
@@ -32,11 +32,11 @@ int RebuildNandFs(const device::NandLayout& layout, const IspJob& job, ResourceN
 
     if (good == 0) {
         ShowDeviceMessage(job, kTextRebuildError);
-        PostResourceEvent(job, kEventRebuildFailed);
+        PostJobEvent(job, kEventRebuildFailed);
         return -1;
     }
-    PostResourceEvent(job, kEventRebuildEnded);
-    PostResourceEvent(job, kEventRebuildSucceeded);
+    PostJobEvent(job, kEventRebuildEnded);
+    PostJobEvent(job, kEventRebuildSucceeded);
     return 0;
 }
 

@@ -11,7 +11,7 @@
 // Posts WM_ISP_EVENT 800 at the start, then 803 and 801 on success or 802 (after its text) on
 // failure. Returns 0 or -1; -1 without a message when a stop is requested.
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/nand_layout.h"
 #include "kestrellib/program/resource_nand.h"
 

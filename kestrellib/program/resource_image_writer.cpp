@@ -2,7 +2,7 @@
 
 #include "kestrellib/program/config_files.h"
 #include "kestrellib/program/good_block_map.h"
-#include "kestrellib/program/resource_notifications.h"
+#include "kestrellib/program/job_notifications.h"
 #include "kestrellib/program/resource_page_plan.h"
 #include "kestrellib/program/stop_request.h"
 
@@ -119,12 +119,12 @@ int WriteResourceImage(const device::NandLayout& layout, const IspJob& job, Reso
     const std::uint32_t blockBytes = BlockBytes(layout);
     std::uint32_t encrypted = 0;
     if (kind == ResourceImageKind::kRomfsBackup) {
-        PostResourceStatus(job, kStatusBusy, 0);
+        PostJobStatus(job, kStatusBusy, 0);
     } else if (kind == ResourceImageKind::kRomfs1) {
         if (area.blocks == 0) {
             return 0;
         }
-        PostResourceStatus(job, kStatusBusy, 0);
+        PostJobStatus(job, kStatusBusy, 0);
         encrypted = static_cast<std::uint32_t>(config::Read(config::isp::kRomfs1Encryption));
     }
 
@@ -172,7 +172,7 @@ int WriteResourceImage(const device::NandLayout& layout, const IspJob& job, Reso
     }
     if (map.Empty()) {
         ShowDeviceMessage(job, kTextWriteResourceError);
-        PostResourceEvent(job, kEventResourceFailed);
+        PostJobEvent(job, kEventResourceFailed);
         return -1;
     }
 

@@ -10,7 +10,7 @@
 // the image (with [Romfs] DualImage the Romfs image announces both copies and the backup none).
 //
 // Returns 0 on success (also at once for an unconfigured Romfs1 area) and -1 on failure, after
-// showing its text (resource_notifications.h). Where the station bounds what the procedure
+// showing its text (job_notifications.h). Where the station bounds what the procedure
 // would otherwise do:
 // - a chunk for which no good block is left in the map (write failures removed them): stops
 //   with kTextNoGoodBlockLeft; nothing is written outside the area;
@@ -20,7 +20,7 @@
 // The filler after the record, after the last map entry and after the last image byte of a
 // page is zero.
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/nand_layout.h"
 #include "kestrellib/program/resource_area_record.h"
 #include "kestrellib/program/resource_nand.h"

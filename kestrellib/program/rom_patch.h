@@ -5,7 +5,7 @@
 // id, plus 7 for loader class 1) says whether a patch is enabled, its file (beside the program)
 // and its entry address.
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 
 #include <cstdint>
 #include <string>

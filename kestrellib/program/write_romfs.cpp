@@ -5,9 +5,9 @@
 #include "kestrellib/device/nand_ops.h"
 #include "kestrellib/device/vendor_transport.h"
 #include "kestrellib/program/config_files.h"
+#include "kestrellib/program/job_notifications.h"
 #include "kestrellib/program/rebuild_nand_fs.h"
 #include "kestrellib/program/resource_image_writer.h"
-#include "kestrellib/program/resource_notifications.h"
 #include "kestrellib/program/rom_patch.h"
 #include "kestrellib/program/stop_request.h"
 #include "kestrellib/program/vendor_resource_nand.h"
@@ -127,7 +127,7 @@ KESTREL_EXPORT int WriteRomfs2NandFun(IspJob* job) {
     device::NandLayout layout{};
     bool largePage = false;
     if (PrepareNandLayout(*job, layout, largePage) != 0) {
-        PostResourceStatus(*job, kStatusPhaseEnded, 0);
+        PostJobStatus(*job, kStatusPhaseEnded, 0);
         return -1;
     }
     if (job->loaderLevel == 0 && job->loaderClass == 0 && largePage) {
@@ -136,10 +136,10 @@ KESTREL_EXPORT int WriteRomfs2NandFun(IspJob* job) {
 
     VendorResourceNand nand(layout, handle);
     if (job->rebuildNandFs != 0 && RebuildNandFs(layout, *job, nand) != 0) {
-        PostResourceStatus(*job, kStatusPhaseEnded, 0);
+        PostJobStatus(*job, kStatusPhaseEnded, 0);
         return -1;
     }
-    PostResourceEvent(*job, kEventResourceBegin);
+    PostJobEvent(*job, kEventResourceBegin);
 
     if (job->writeRomfs != 0) {
         if ((job->loaderClass != 0 || job->loaderLevel != 0) && !largePage &&
@@ -159,6 +159,6 @@ KESTREL_EXPORT int WriteRomfs2NandFun(IspJob* job) {
         WriteResourceImage(layout, *job, ResourceImageKind::kRomfs1, nand) != 0) {
         return -1;
     }
-    PostResourceEvent(*job, kEventResourceSucceeded);
+    PostJobEvent(*job, kEventResourceSucceeded);
     return 0;
 }

@@ -11,7 +11,7 @@
 // Returns 0 or -1. A stop request (stop_request.h) ends the wait for the device and the block
 // and page loops with -1 and no message.
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/nand_layout.h"
 #include "platform/export.h"
 

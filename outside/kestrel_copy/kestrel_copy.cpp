@@ -1,6 +1,6 @@
 #include "outside/kestrel_copy/kestrel_copy.h"
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "platform/drives/drives.h"
 #include "platform/messages/message_sink.h"
 #include "platform/text/text.h"

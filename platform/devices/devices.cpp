@@ -24,6 +24,7 @@ struct DevicesState {
     std::map<std::uint64_t, HotplugCallback> subscribers;
     std::uint64_t nextSubscriber = 1;
     std::shared_ptr<Backend> monitorBackend; // backend whose monitor runs, or null
+    BackendFactory defaultFactory = &MakeLinuxBackend;
 
     // Held while callbacks run, so that unsubscribing waits for a running callback.
     std::mutex dispatchLock;
@@ -45,7 +46,7 @@ detail::DevicesState& State() {
 
 std::shared_ptr<Backend> BackendLocked(detail::DevicesState& s) {
     if (!s.backend) {
-        s.backend = MakeBackendFromEnvironment();
+        s.backend = s.defaultFactory();
     }
     return s.backend;
 }
@@ -248,6 +249,12 @@ Subscription SubscribeWindow(WindowHandle window) {
 std::shared_ptr<Backend> CurrentBackend() {
     std::lock_guard guard(State().lock);
     return BackendLocked(State());
+}
+
+void SetDefaultBackendFactory(BackendFactory factory) {
+    auto& s = State();
+    std::lock_guard guard(s.lock);
+    s.defaultFactory = factory != nullptr ? factory : &MakeLinuxBackend;
 }
 
 void UseBackend(std::shared_ptr<Backend> backend) {

@@ -14,10 +14,11 @@
 // flight keeps its device open even when another thread closes the handle meanwhile.
 //
 // Backends (one file each): linux.cpp (sysfs scan, SG_IO on /dev/sgN, libudev monitor),
-// sim.cpp (the simulated devices of sim/), win32.cpp. The backend is chosen once per process:
-// KESTREL_SIMULATE=N or KESTREL_SIM_CONFIG=file select the simulated devices (docs/simulation.md),
-// anything else the platform's real backend; tests may install a backend of their own. The
-// selection and the handle table are process-wide: every module of the process sees the same.
+// win32.cpp, and the simulated devices' backend, which sim/backends/ implements and installs.
+// The backend is chosen once per process: an installed one, or the default factory's on first
+// use (the real backend unless the simulated station set another); tests may install a backend
+// of their own. The selection and the handle table are process-wide: every module of the
+// process sees the same.
 
 #include "platform/messages/message_sink.h"
 
@@ -182,20 +183,20 @@ Subscription SubscribeWindow(WindowHandle window);
 // ---------------------------------------------------------------------------------------------
 // Backend selection (process-wide).
 
-// The backend in use, chosen from the environment on first use.
+// The backend in use: the one installed last, or on first use the default factory's.
 std::shared_ptr<Backend> CurrentBackend();
 
 // Installs a backend (tests, --simulate). Open handles stay with the backend that opened them;
 // hot-plug subscriptions move to the new backend.
 void UseBackend(std::shared_ptr<Backend> backend);
 
-// Backend factories (one file each).
-std::shared_ptr<Backend> MakeSimBackend();
-std::shared_ptr<Backend> MakeLinuxBackend(); // /sys, /dev and the real system calls
+// The factory CurrentBackend calls on first use when no backend was installed: the platform's
+// real backend unless a layer above sets another (the simulated station sets one that reads the
+// environment, sim/backends/environment.h). Null restores the real backend.
+using BackendFactory = std::shared_ptr<Backend> (*)();
+void SetDefaultBackendFactory(BackendFactory factory);
 
-// The backend the environment asks for: the simulated one when KESTREL_SIMULATE or
-// KESTREL_SIM_CONFIG is set (their devices are added to the simulated set), otherwise the
-// platform's real backend.
-std::shared_ptr<Backend> MakeBackendFromEnvironment();
+// The platform's real backend: /sys, /dev and the real system calls.
+std::shared_ptr<Backend> MakeLinuxBackend();
 
 } // namespace kestrel::platform::devices

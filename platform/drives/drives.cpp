@@ -3,7 +3,6 @@
 
 #include "platform/drives/drives.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -21,6 +20,11 @@ std::mutex& BackendLock() {
 std::shared_ptr<Backend>& BackendSlot() {
     static std::shared_ptr<Backend> backend;
     return backend;
+}
+
+BackendFactory& DefaultFactory() {
+    static BackendFactory factory = &MakeLinuxBackend;
+    return factory;
 }
 
 // The drive a root names, as the backend lists it now.
@@ -100,7 +104,7 @@ std::shared_ptr<Backend> CurrentBackend() {
     std::lock_guard guard(BackendLock());
     std::shared_ptr<Backend>& backend = BackendSlot();
     if (!backend) {
-        backend = MakeBackendFromEnvironment();
+        backend = DefaultFactory()();
     }
     return backend;
 }
@@ -110,15 +114,9 @@ void UseBackend(std::shared_ptr<Backend> backend) {
     BackendSlot() = std::move(backend);
 }
 
-std::shared_ptr<Backend> MakeBackendFromEnvironment() {
-    const auto set = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value != nullptr && *value != '\0';
-    };
-    if (set("KESTREL_SIMULATE") || set("KESTREL_SIM_CONFIG")) {
-        return MakeSimBackend();
-    }
-    return MakeLinuxBackend();
+void SetDefaultBackendFactory(BackendFactory factory) {
+    std::lock_guard guard(BackendLock());
+    DefaultFactory() = factory != nullptr ? factory : &MakeLinuxBackend;
 }
 
 } // namespace kestrel::platform::drives

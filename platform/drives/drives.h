@@ -78,10 +78,16 @@ public:
     virtual std::vector<Drive> List() = 0;
 };
 
-// The backend in use, chosen from the environment on first use.
+// The backend in use: the one installed last, or on first use the default factory's.
 std::shared_ptr<Backend> CurrentBackend();
 // Installs a backend (tests, simulation).
 void UseBackend(std::shared_ptr<Backend> backend);
+
+// The factory CurrentBackend calls on first use when no backend was installed: the platform's
+// real drives unless a layer above sets another (the simulated station sets one that reads the
+// environment). Null restores the real drives.
+using BackendFactory = std::shared_ptr<Backend> (*)();
+void SetDefaultBackendFactory(BackendFactory factory);
 
 // A folder offered as a drive.
 struct FolderDrive {
@@ -93,16 +99,7 @@ struct FolderDrive {
 // Offers the folders, in order, as D:, E:, ...
 std::shared_ptr<Backend> MakeFolderBackend(std::vector<FolderDrive> folders);
 
-// Offers one folder per present simulated device of the production model, in the order the
-// simulated devices were added: <module directory>/sim-drives/<device instance>, created when
-// first listed. A device that is unplugged or restarting is not listed.
-std::shared_ptr<Backend> MakeSimBackend();
-
 // Mounted removable file systems (/proc/self/mountinfo and /sys).
 std::shared_ptr<Backend> MakeLinuxBackend();
-
-// The simulated devices' drives when KESTREL_SIMULATE or KESTREL_SIM_CONFIG is set, otherwise
-// the platform's real drives.
-std::shared_ptr<Backend> MakeBackendFromEnvironment();
 
 } // namespace kestrel::platform::drives

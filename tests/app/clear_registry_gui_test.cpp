@@ -2,10 +2,10 @@
 // back enabled.
 #include "gui_fixture.h"
 
-#include "platform/devices/sim_usbstor_entries.h"
 #include "platform/registry/hive_control.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/scoped_key.h"
+#include "sim/backends/usbstor_entries.h"
 
 #include <QAbstractButton>
 
@@ -25,10 +25,10 @@ bool KeyExists(const std::string& path) {
 TEST_F(GuiTest, ClearRegistryRemovesTheModelsEntries) {
     reg::SetCallerToken(reg::DefaultCallerToken());
     const std::string usbstor = "SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\";
-    ASSERT_TRUE(platform::devices::RecordUsbStorEntries("USB DISK", "MASS STORAGE", "1.00",
-                                                        "7&1&0&sim0000&0", "USB DISK"));
-    ASSERT_TRUE(platform::devices::RecordUsbStorEntries("OTHER", "DISK", "2.00", "7&2&0&1&0",
-                                                        "OTHER DISK"));
+    ASSERT_TRUE(sim::backends::RecordUsbStorEntries("USB DISK", "MASS STORAGE", "1.00",
+                                                    "7&1&0&sim0000&0", "USB DISK"));
+    ASSERT_TRUE(
+        sim::backends::RecordUsbStorEntries("OTHER", "DISK", "2.00", "7&2&0&1&0", "OTHER DISK"));
     OpenDialog();
     auto* button = Control<QAbstractButton>(app::ids::kClearRegistry);
     ASSERT_NE(button, nullptr);

@@ -3,7 +3,7 @@
 
 #include "app/station/demo_copy.h"
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "platform/clock/clock.h"
 #include "platform/drives/drives.h"
 #include "platform/files/files.h"

@@ -6,9 +6,9 @@
 
 #include "app/basic_page.h"
 #include "app/control_id.h"
-#include "app/isp_job.h"
 #include "app/kestrel_dlg.h"
 #include "app/station/kestrellib_binding.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/sim_fixture.h"
 #include "support/temp_home.h"
 

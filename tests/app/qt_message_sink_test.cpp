@@ -1,8 +1,8 @@
 // The window's message sink: posting order kept per producer, the progress record travelling as
 // the message's own copy, and draining in slices that leave the event loop room.
-#include "app/isp_job.h"
 #include "app/qt_message_sink.h"
 #include "gui_fixture.h"
+#include "kestrel/isp_job.h"
 
 #include <QTimer>
 

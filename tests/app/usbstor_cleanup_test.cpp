@@ -3,7 +3,7 @@
 
 #include "app/station/usbstor_cleanup.h"
 
-#include "platform/devices/sim_usbstor_entries.h"
+#include "sim/backends/usbstor_entries.h"
 #include "vantordll/registry_test_support.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +39,7 @@ TEST_F(ClearRegistry, DeletesTheModelsEntriesUnderTheirListedNames) {
 }
 
 TEST_F(ClearRegistry, RemovesTheEntriesMadeForASimulatedDeviceDespiteTheirProtection) {
-    ASSERT_TRUE(platform::devices::RecordUsbStorEntries(
+    ASSERT_TRUE(sim::backends::RecordUsbStorEntries(
         "USB DISK", "MASS STORAGE", "1.00", "7&2f3e4d5c&0&sim0000&0", "USB DISK MASS STORAGE"));
     const std::string key =
         kUsbStor + "\\Disk&Ven_USB_DISK&Prod_MASS_STORAGE&Rev_1.00\\7&2f3e4d5c&0&sim0000&0";
@@ -53,8 +53,8 @@ TEST_F(ClearRegistry, RemovesTheEntriesMadeForASimulatedDeviceDespiteTheirProtec
                   reg::kErrorAccessDenied);
     }
     // Recording again changes nothing.
-    ASSERT_TRUE(platform::devices::RecordUsbStorEntries("USB DISK", "MASS STORAGE", "1.00",
-                                                        "7&2f3e4d5c&0&sim0000&0", "renamed"));
+    ASSERT_TRUE(sim::backends::RecordUsbStorEntries("USB DISK", "MASS STORAGE", "1.00",
+                                                    "7&2f3e4d5c&0&sim0000&0", "renamed"));
     EXPECT_EQ(ValueBytes(key, "FriendlyName"), std::string("USB DISK MASS STORAGE\0", 22));
 
     EXPECT_EQ(ClearUsbStorRegistry().size(), 1u);
@@ -66,9 +66,9 @@ TEST_F(ClearRegistry, AnEmptyRegistryAsksNothing) {
 }
 
 TEST(UsbStorKeyName, TrimsTheInquiryFieldsAndJoinsTheirWordsWithUnderscores) {
-    EXPECT_EQ(platform::devices::UsbStorDeviceKeyName(" USB DISK ", "MASS STORAGE  ", "1.00"),
+    EXPECT_EQ(sim::backends::UsbStorDeviceKeyName(" USB DISK ", "MASS STORAGE  ", "1.00"),
               "Disk&Ven_USB_DISK&Prod_MASS_STORAGE&Rev_1.00");
-    EXPECT_EQ(platform::devices::UsbStorDeviceKeyName("A\\B", "", " "), "Disk&Ven_A_B&Prod_&Rev_");
+    EXPECT_EQ(sim::backends::UsbStorDeviceKeyName("A\\B", "", " "), "Disk&Ven_A_B&Prod_&Rev_");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "platform/drives/drives.h"
 #include "platform/drives/linux_mounts.h"
+#include "sim/backends/drives_backend.h"
 #include "sim/farm.h"
 #include "support/temp_home.h"
 
@@ -84,7 +85,7 @@ TEST_F(Drives, SimulatedDevicesOfTheModelOfferFoldersWhilePresent) {
     other.vendor = "OTHER";
     farm.Add(other);
     auto second = farm.Add(kestrel::sim::DeviceConfig{});
-    drives::UseBackend(drives::MakeSimBackend());
+    drives::UseBackend(kestrel::sim::backends::MakeDrivesBackend());
 
     const std::string d = drives::RootDirectory("D:\\");
     const std::string e = drives::RootDirectory("E:\\");

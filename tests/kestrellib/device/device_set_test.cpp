@@ -1,6 +1,6 @@
 // The device set: identities, registration, replacement, dense removal and closing, against
 // simulated devices behind the devices layer.
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/device_discovery.h"
 #include "kestrellib/device/device_exports.h"
 #include "kestrellib/device/device_set.h"

@@ -2,10 +2,11 @@
 // A test fixture with simulated devices opened through the devices layer, as the programming
 // procedures see them: a fresh module directory, instant sleeps, recorded message boxes.
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "platform/clock/clock.h"
 #include "platform/devices/devices.h"
 #include "platform/message_box/message_box.h"
+#include "sim/backends/devices_backend.h"
 #include "sim/farm.h"
 #include "support/temp_home.h"
 
@@ -22,7 +23,7 @@ protected:
     void SetUp() override {
         platform::SetSleepScale(0.0);
         sim::TheFarm().Clear();
-        platform::devices::UseBackend(platform::devices::MakeSimBackend());
+        platform::devices::UseBackend(sim::backends::MakeDevicesBackend());
         previousBox_ = platform::SetMessageBoxHandler(
             [this](const std::string& text, const std::string&) { boxes_.push_back(text); });
     }

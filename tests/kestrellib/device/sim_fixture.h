@@ -6,6 +6,7 @@
 #include "platform/clock/clock.h"
 #include "platform/devices/devices.h"
 #include "platform/message_box/message_box.h"
+#include "sim/backends/devices_backend.h"
 #include "sim/farm.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,7 @@ protected:
     void SetUp() override {
         platform::SetSleepScale(0);
         sim::TheFarm().Clear();
-        platform::devices::UseBackend(platform::devices::MakeSimBackend());
+        platform::devices::UseBackend(sim::backends::MakeDevicesBackend());
         CloseEverything();
         previousBox_ =
             platform::SetMessageBoxHandler([this](const std::string& text, const std::string&) {

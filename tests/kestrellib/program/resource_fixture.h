@@ -2,7 +2,7 @@
 // Shared set-up of the resource programming tests: a fresh module directory, a window that
 // collects every notification, recorded message boxes and a job for device 0.
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 #include "kestrellib/device/nand_layout.h"
 #include "kestrellib/program/stop_request.h"
 #include "platform/clock/clock.h"

@@ -12,6 +12,7 @@
 #include "kestrellib/program/write_romfs.h"
 #include "platform/devices/devices.h"
 #include "resource_fixture.h"
+#include "sim/backends/devices_backend.h"
 #include "sim/device_page_source.h"
 #include "sim/farm.h"
 #include "sim/resource_area_reader.h"
@@ -32,7 +33,7 @@ class WriteRomfsTest : public ResourceFixture {
 protected:
     void SetUp() override {
         ResourceFixture::SetUp();
-        platform::devices::UseBackend(platform::devices::MakeSimBackend());
+        platform::devices::UseBackend(sim::backends::MakeDevicesBackend());
         sim::TheFarm().Clear();
         device::InitDeviceSet();
         job.rebuildNandFs = 0;

@@ -2,6 +2,7 @@
 // names and records.
 #include "platform/devices/devices.h"
 #include "platform/devices/usbstor_path.h"
+#include "sim/backends/devices_backend.h"
 
 #include <gtest/gtest.h>
 
@@ -84,7 +85,7 @@ private:
 class DevicesLayer : public ::testing::Test {
 protected:
     void SetUp() override { UseBackend(std::make_shared<FakeBackend>(shared_)); }
-    void TearDown() override { UseBackend(MakeSimBackend()); }
+    void TearDown() override { UseBackend(sim::backends::MakeDevicesBackend()); }
 
     int SendSub(DeviceHandle handle, std::uint8_t sub) {
         const std::uint8_t cdb[10] = {0xC2, sub};

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-namespace kestrel::platform::devices {
+namespace kestrel::sim::backends {
 
 // "Disk&Ven_<vendor>&Prod_<product>&Rev_<revision>".
 std::string UsbStorDeviceKeyName(std::string_view vendor, std::string_view product,
@@ -26,4 +26,4 @@ bool RecordUsbStorEntries(std::string_view vendor, std::string_view product,
                           std::string_view revision, std::string_view instance,
                           std::string_view friendlyName);
 
-} // namespace kestrel::platform::devices
+} // namespace kestrel::sim::backends

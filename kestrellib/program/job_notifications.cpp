@@ -1,4 +1,4 @@
-#include "kestrellib/program/resource_notifications.h"
+#include "kestrellib/program/job_notifications.h"
 
 #include "platform/message_box/message_box.h"
 #include "platform/messages/message_sink.h"
@@ -7,11 +7,11 @@
 
 namespace kestrel::program {
 
-void PostResourceEvent(const IspJob& job, std::uint32_t event) {
+void PostJobEvent(const IspJob& job, std::uint32_t event) {
     platform::PostWindowMessage(job.hWnd, WM_ISP_EVENT, event, job.devIndex);
 }
 
-void PostResourceStatus(const IspJob& job, std::uint32_t code, std::intptr_t lParam) {
+void PostJobStatus(const IspJob& job, std::uint32_t code, std::intptr_t lParam) {
     platform::PostWindowMessage(job.hWnd, WM_ISP_STATUS, code, lParam);
 }
 

@@ -1,8 +1,8 @@
 #pragma once
-// The notifications and message boxes of resource programming, all addressed to one job: events
-// and status codes go to the job's window, texts with the device index into a modal box.
+// The notifications and message boxes of one job, shared by boot code and resource programming:
+// events and status codes go to the job's window, texts with the device index into a modal box.
 
-#include "app/isp_job.h"
+#include "kestrel/isp_job.h"
 
 #include <cstdint>
 #include <string>
@@ -31,10 +31,10 @@ inline constexpr const char* kTextLayoutError = "Device:%d ==> Error in nand lay
 inline constexpr const char* kTextBadGeometry = "Device:%d ==> Can't the nand flash info!\n";
 
 // WM_ISP_EVENT with lParam = devIndex.
-void PostResourceEvent(const IspJob& job, std::uint32_t event);
+void PostJobEvent(const IspJob& job, std::uint32_t event);
 
 // WM_ISP_STATUS with the given lParam.
-void PostResourceStatus(const IspJob& job, std::uint32_t code, std::intptr_t lParam);
+void PostJobStatus(const IspJob& job, std::uint32_t code, std::intptr_t lParam);
 
 // WM_ISP_STATUS 1 with a ProgressRecord (devIndex, steps) that travels with the message.
 void PostProgressRange(const IspJob& job, std::uint32_t steps);

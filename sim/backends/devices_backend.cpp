@@ -1,16 +1,18 @@
-// The sim backend: the simulated devices of sim/ (TheFarm()) behind the devices contract. It
-// lists every present simulated disk, including those of other models, so that the device set's
-// own filtering is exercised as on a real system; it opens only devices of the production
-// model. Hot-plug events come from the farm on the thread that plugged or unplugged a device.
+#include "sim/backends/devices_backend.h"
 
-#include "platform/devices/devices.h"
 #include "sim/farm.h"
 
 #include <mutex>
 #include <utility>
 
-namespace kestrel::platform::devices {
+namespace kestrel::sim::backends {
 namespace {
+
+using platform::devices::Backend;
+using platform::devices::BackendEventSink;
+using platform::devices::Connection;
+using platform::devices::InterfaceInfo;
+using platform::devices::ScsiRequest;
 
 class SimConnection final : public Connection {
 public:
@@ -41,7 +43,7 @@ public:
     std::unique_ptr<Connection> Open(const std::string& path, int& error) override {
         auto device = sim::TheFarm().FindPresent(path);
         if (!device || !device->IsProductionModel()) {
-            error = kErrorFileNotFound;
+            error = platform::devices::kErrorFileNotFound;
             return nullptr;
         }
         return std::make_unique<SimConnection>(device, device->Generation());
@@ -81,8 +83,8 @@ private:
 
 } // namespace
 
-std::shared_ptr<Backend> MakeSimBackend() {
+std::shared_ptr<Backend> MakeDevicesBackend() {
     return std::make_shared<SimBackend>();
 }
 
-} // namespace kestrel::platform::devices
+} // namespace kestrel::sim::backends

@@ -1,11 +1,11 @@
-#include "platform/devices/sim_usbstor_entries.h"
+#include "sim/backends/usbstor_entries.h"
 
 #include "platform/registry/registry.h"
 #include "platform/registry/scoped_key.h"
 
 #include <cstring>
 
-namespace kestrel::platform::devices {
+namespace kestrel::sim::backends {
 namespace {
 
 namespace reg = platform::registry;
@@ -82,4 +82,4 @@ bool RecordUsbStorEntries(std::string_view vendor, std::string_view product,
     return ok;
 }
 
-} // namespace kestrel::platform::devices
+} // namespace kestrel::sim::backends
