@@ -773,6 +773,11 @@ std::vector<std::uint8_t> Device::DiskBytes(std::uint64_t offset, std::size_t le
     return out;
 }
 
+void Device::StoreDiskBytes(std::uint64_t offset, const std::uint8_t* data, std::size_t length) {
+    std::lock_guard guard(lock_);
+    DiskWrite(offset, data, length);
+}
+
 std::uint32_t Device::BootDeviceId() const {
     std::lock_guard guard(lock_);
     return bootDeviceId_;

@@ -166,6 +166,8 @@ public:
     std::vector<SysInfoWrite> SysInfoWrites() const;
     std::vector<std::vector<std::uint8_t>> BootTables() const; // every 0x14 received
     std::vector<std::uint8_t> DiskBytes(std::uint64_t offset, std::size_t length) const;
+    // Stores bytes in the disk, as the device's own mass-storage side does for a host's write.
+    void StoreDiskBytes(std::uint64_t offset, const std::uint8_t* data, std::size_t length);
     std::uint32_t BootDeviceId() const;
     std::vector<std::uint32_t> BootDeviceIdWrites() const;
     std::vector<std::vector<std::uint8_t>> NandInfoWrites() const; // every 0x20 received

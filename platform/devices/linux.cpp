@@ -131,7 +131,11 @@ public:
         if (context == nullptr) {
             return false;
         }
-        udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
+        // Events come from the udev daemon once it has applied its rules (the node's group and
+        // mode are set then); where no daemon runs (a minimal system, an initramfs) they come
+        // straight from the kernel, whose device node devtmpfs has made before announcing it.
+        const bool daemon = access(options_.udevControl.c_str(), F_OK) == 0;
+        udev_monitor* monitor = udev_monitor_new_from_netlink(context, daemon ? "udev" : "kernel");
         if (monitor == nullptr ||
             udev_monitor_filter_add_match_subsystem_devtype(monitor, "scsi_generic", nullptr) < 0 ||
             udev_monitor_filter_add_match_subsystem_devtype(monitor, "block", "disk") < 0 ||

@@ -53,6 +53,9 @@ struct LinuxBackendOptions {
     std::string devRoot = "/dev";
     LinuxSystemCalls calls = RealLinuxSystemCalls();
     bool hotplug = true; // start a libudev monitor for StartMonitor
+    // Present while a udev daemon runs: the monitor listens to its events, otherwise to the
+    // kernel's.
+    std::string udevControl = "/run/udev/control";
 };
 
 std::shared_ptr<Backend> MakeLinuxBackend(LinuxBackendOptions options);

@@ -3,6 +3,7 @@
 # layer and the layers below it. Prints every include that runs upward and fails when one does.
 #
 #   app -> app/station -> kestrellib -> segwrap, outside, vantordll, sim -> platform -> kestrel
+#   usbdisk -> sim (the USB disk program for virtual-machine tests, a layer above sim/)
 #
 # (kestrel/ is include/kestrel/, the contract under every layer; cli/ sits beside app/ and above
 # app/station; tests/ and bench/ may include anything.)
@@ -16,6 +17,7 @@ rules=(
     "include/kestrel/|kestrel/"
     "platform/|platform/ kestrel/"
     "sim/|sim/ platform/ kestrel/"
+    "usbdisk/|usbdisk/ sim/ platform/ kestrel/"
     "segwrap/|segwrap/ outside/ vantordll/ platform/ kestrel/"
     "outside/|segwrap/ outside/ vantordll/ platform/ kestrel/"
     "vantordll/|segwrap/ outside/ vantordll/ platform/ kestrel/"
@@ -25,7 +27,7 @@ rules=(
     "cli/|cli/ app/station/ kestrellib/ $below_kestrellib"
 )
 # Every top-level folder of project headers, so that only project includes are judged.
-project_prefixes="kestrel/ platform/ sim/ segwrap/ outside/ vantordll/ kestrellib/ app/ cli/"
+project_prefixes="kestrel/ platform/ sim/ usbdisk/ segwrap/ outside/ vantordll/ kestrellib/ app/ cli/"
 
 allowed() { # allowed <include> <prefixes...>: true when the include starts with one prefix
     local include="$1"
@@ -65,7 +67,7 @@ while IFS= read -r -d '' file; do
             failures=$((failures + 1))
         fi
     done < "$file"
-done < <(find include platform sim segwrap outside vantordll kestrellib app cli \
+done < <(find include platform sim usbdisk segwrap outside vantordll kestrellib app cli \
               -type f \( -name '*.h' -o -name '*.cpp' \) -print0 2>/dev/null | sort -z)
 
 if [ "$checked" -eq 0 ]; then
