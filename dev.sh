@@ -10,7 +10,7 @@ DEPS=(
     qt6-base-dev libelf-dev libudev-dev zlib1g-dev libcli11-dev
     xvfb xauth
     genromfs zstd binutils
-    qemu-system-x86 linux-image-amd64 busybox-static libusbredirparser-dev cpio
+    qemu-system-x86 linux-image-amd64 busybox-static libusbredirparser-dev cpio udev
 )
 
 deps() {

@@ -7,11 +7,14 @@
 # back through the QEMU monitor and kestrel-vm-probe checks that the device set takes both
 # events from the devices layer's libudev monitor.
 #
-#   run_guest.sh BUILD_DIR [--devices N] [--fault KIND@N] [--time-limit SECONDS] [--keep]
+#   run_guest.sh BUILD_DIR [--devices N] [--fault KIND@N] [--udev] [--time-limit SECONDS] [--keep]
 #
 # --fault gives the first device a deliberate fault (kestrel-usb-disk --fault: bad-csw-signature,
 # stalled-bulk-in or pull, after N vendor commands); the run must then end in time with that
-# device failed, the others programmed, and no kernel oops. The guest's console is
+# device failed, the others programmed, and no kernel oops. --udev runs the host's udev daemon in
+# the guest with the station's rule (platform/devices/70-kestrel-station.rules) instead of loading
+# sg by hand: the rule must load sg, make each device's node 0660 and mark its disk for the
+# desktop to ignore. The guest's console is
 # the log (printed at the end). Exit 0 on success, 1 on failure, 77 when the packages are
 # missing (ctest reports a skip).
 set -euo pipefail
@@ -22,12 +25,14 @@ devices=3
 fault=""
 limit=170
 keep=0
+udev=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --devices) devices="$2"; shift 2 ;;
         --fault) fault="$2"; shift 2 ;;
         --time-limit) limit="$2"; shift 2 ;;
         --keep) keep=1; shift ;;
+        --udev) udev=1; shift ;;
         *) echo "run_guest.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -47,6 +52,7 @@ cli="$build/cli/kestrel-cli"
 disk="$build/usbdisk/kestrel-usb-disk"
 probe="$build/tests/vm/kestrel-vm-probe"
 [ -x "$disk" ] || skip "kestrel-usb-disk was not built (libusbredirparser-dev)"
+[ $udev -eq 0 ] || [ -x /bin/udevadm ] || skip "udev is not installed"
 for f in "$cli" "$probe"; do
     [ -x "$f" ] || { echo "FAIL: $f was not built"; exit 1; }
 done
@@ -91,6 +97,18 @@ copy_program() { # copy_program FILE: the program and every shared object it loa
 }
 copy_program "$cli"
 copy_program "$probe"
+rules="$(cd "$(dirname "$0")/../.." && pwd)/platform/devices/70-kestrel-station.rules"
+if [ $udev -eq 1 ]; then
+    copy_program /bin/udevadm
+    mkdir -p "$root/lib/systemd" "$root/etc/udev/rules.d"
+    ln -s /bin/udevadm "$root/lib/systemd/systemd-udevd"
+    cp "$rules" "$root/etc/udev/rules.d/"
+    # The rule loads sg through libkmod, which looks it up in the module index.
+    mkdir -p "$root/lib/modules/$kver/kernel/drivers/scsi"
+    cp /lib/modules/"$kver"/modules.{dep,alias,symbols,builtin,builtin.alias}.bin \
+        "$root/lib/modules/$kver/"
+    cp "/lib/modules/$kver/kernel/drivers/scsi/sg.ko" "$root/lib/modules/$kver/kernel/drivers/scsi/"
+fi
 # The workspace at the same path as on the host: isp.ini names its images by absolute path.
 mkdir -p "$root$work"
 cp -r "$work/ws" "$root$work/ws"
@@ -101,6 +119,8 @@ cp -r "$work/ws" "$root$work/ws"
 for module in xhci-pci usb-storage sd_mod sg; do
     modprobe -S "$kver" --show-depends "$module" | awk '$1 == "insmod" {print $2}'
 done | awk '!seen[$0]++' | while read -r ko; do
+    # With udev the station's rule loads sg.
+    [ $udev -eq 1 ] && [ "$(basename "$ko")" = sg.ko ] && continue
     cp "$ko" "$root/lib/kmod/"
     basename "$ko" >> "$root/lib/kmod/order"
 done
@@ -115,6 +135,10 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 export PATH=/bin LD_LIBRARY_PATH=${libdirs#:} HOME=$work/ws
 echo "KESTREL-VM: guest up"
+if [ $udev -eq 1 ]; then
+    /lib/systemd/systemd-udevd --daemon
+    echo "KESTREL-VM: udev daemon started"
+fi
 for ko in \$(cat /lib/kmod/order); do
     # (an accelerated variant the emulated processor lacks is left out; its generic one loads)
     insmod /lib/kmod/\$ko 2> /dev/null || echo "KESTREL-VM: module \$ko not loaded"
@@ -134,6 +158,16 @@ for d in /sys/bus/scsi/devices/*:*:*:*; do
     [ -d "\$d/scsi_generic" ] || continue
     echo "KESTREL-VM: \$(basename \$d) \$(cat \$d/vendor) \$(cat \$d/model) \$(cat \$d/rev) -> /dev/\$(ls \$d/scsi_generic) \$(ls -l /dev/\$(ls \$d/scsi_generic) | cut -c1-10)"
 done
+if [ $udev -eq 1 ]; then
+    udevadm settle --timeout=60
+    for node in /dev/sg*; do
+        echo "KESTREL-VM: udev: \$node mode \$(stat -c %a \$node)"
+    done
+    for disk in /sys/block/sd*; do
+        # The udev database entry of the disk holds the properties the rule set.
+        echo "KESTREL-VM: udev: /dev/\$(basename \$disk) \$(grep -o 'UDISKS_IGNORE=.*' /run/udev/data/b\$(cat \$disk/dev))"
+    done
+fi
 for q in /sys/block/sd*/queue; do
     echo "KESTREL-VM: \$q max_hw_sectors_kb \$(cat \$q/max_hw_sectors_kb) max_sectors_kb \$(cat \$q/max_sectors_kb)"
 done
@@ -253,6 +287,12 @@ else
     echo "$results" | grep -qE '^0 +FAILED' || fail "the faulty device 0 was not reported failed"
     [ "$(echo "$results" | grep -c ' ok ')" -eq $((devices - 1)) ] ||
         fail "the devices without fault were not all programmed"
+fi
+if [ $udev -eq 1 ]; then
+    [ "$(grep -c "KESTREL-VM: udev: /dev/sg[0-9]* mode 660" "$console")" -eq "$devices" ] ||
+        fail "the udev rule did not make every device's node 0660"
+    [ "$(grep -c "KESTREL-VM: udev: /dev/sd[a-z] UDISKS_IGNORE=1" "$console")" -eq "$devices" ] ||
+        fail "the udev rule did not hide every device's disk from the desktop"
 fi
 echo "guest run: $elapsed s, $devices devices${fault:+, fault $fault on device 0}"
 if [ $failures -ne 0 ]; then
