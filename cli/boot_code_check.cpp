@@ -3,6 +3,7 @@
 #include "kestrellib/program/boot_image_format.h"
 #include "kestrellib/program/boot_package.h"
 #include "kestrellib/program/redboot_select.h"
+#include "platform/files/files.h"
 
 #include <fstream>
 #include <iterator>
@@ -135,12 +136,16 @@ bool CheckBootImageAt(const std::string& path, std::uint64_t offset, std::uint64
 void CheckBootCodeFile(const std::string& path, bool listBlocks, CheckReport& report) {
     std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) {
-        report.Failed(path + ": can't be opened");
+        platform::File probe;
+        const int e = probe.OpenForReading(path);
+        report.Failed(path + ": can't be opened" + (e != 0 ? ": " + platform::ErrorText(e) : ""));
         return;
     }
     if (!program::LooksLikeBootPackage(path)) {
-        CheckBootImageAt(path, 0, UINT64_MAX, path, listBlocks, report);
-        ReportSelection(path, {}, {}, false, report);
+        // A file refused as a boot image is refused for every device: no selection to show.
+        if (CheckBootImageAt(path, 0, UINT64_MAX, path, listBlocks, report)) {
+            ReportSelection(path, {}, {}, false, report);
+        }
         return;
     }
 

@@ -8,11 +8,12 @@
 
 #include "kestrellib/program/boot_image_writer.h"
 #include "kestrellib/program/boot_package.h"
+#include "platform/files/file_identity.h"
+#include "platform/files/files.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,14 +51,45 @@ std::optional<std::uint32_t> ParseWord(const std::string& text) {
     return static_cast<std::uint32_t>(value);
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
-    std::ifstream file(path, std::ios::binary);
-    std::error_code ec;
-    if (!file.is_open() || !std::filesystem::is_regular_file(path, ec)) {
-        return false;
+// The whole file, or the reason it cannot be read in words.
+std::string ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
+    platform::File file;
+    if (const int e = file.OpenForReading(path); e != 0) {
+        return platform::ErrorText(e);
     }
-    out.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return !file.bad();
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        return "not a regular file";
+    }
+    out.clear();
+    std::uint8_t chunk[65536];
+    for (;;) {
+        int e = 0;
+        const std::int64_t n = file.ReadAt(out.size(), chunk, sizeof chunk, &e);
+        if (n < 0) {
+            return platform::ErrorText(e);
+        }
+        out.insert(out.end(), chunk, chunk + n);
+        if (static_cast<std::size_t>(n) < sizeof chunk) {
+            return {};
+        }
+    }
+}
+
+// Refuses an output that is the same file as one of the inputs, before anything is written.
+bool OutputIsAnInput(const std::string& output, const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        const std::size_t equals = argument.find('=');
+        const std::string path = equals == std::string::npos ? "" : argument.substr(equals + 1);
+        if (!path.empty() && platform::SameFile(output, path)) {
+            std::fprintf(stderr,
+                         "kestrel-cli: %s: is the same file as the input %s: refusing to write "
+                         "over it\n",
+                         output.c_str(), path.c_str());
+            return true;
+        }
+    }
+    return false;
 }
 
 // Splits "WORD=FILE" and reads the file. kExitUsage for an argument of another form, kExitFailed
@@ -72,8 +104,8 @@ int ReadWordAndFile(const std::string& argument, const char* what, std::uint32_t
         return kExitUsage;
     }
     const std::string path = argument.substr(equals + 1);
-    if (!ReadWholeFile(path, data)) {
-        std::fprintf(stderr, "kestrel-cli: can't read %s\n", path.c_str());
+    if (const std::string why = ReadWholeFile(path, data); !why.empty()) {
+        std::fprintf(stderr, "kestrel-cli: can't read %s: %s\n", path.c_str(), why.c_str());
         return kExitFailed;
     }
     word = *parsed;
@@ -102,6 +134,9 @@ int Pack(const PackOptions& options) {
         std::fprintf(stderr, "kestrel-cli: a 16-byte header has no words 4, 6 and 7\n");
         return kExitUsage;
     }
+    if (OutputIsAnInput(options.output, options.blocks)) {
+        return kExitFailed;
+    }
     content.bootHeaderValue = *value;
     content.word1 = *word1;
     content.word6 = *word6;
@@ -125,6 +160,9 @@ int Pack(const PackOptions& options) {
 }
 
 int Package(const PackageOptions& options) {
+    if (OutputIsAnInput(options.output, options.records)) {
+        return kExitFailed;
+    }
     std::vector<program::PackageEntry> entries;
     for (const std::string& argument : options.records) {
         program::PackageEntry entry;

@@ -4,12 +4,13 @@
 
 #include "kestrellib/program/boot_image_writer.h"
 #include "kestrellib/program/boot_package.h"
+#include "kestrellib/program/file_replace.h"
 #include "kestrellib/romfs/romfs_exports.h"
 #include "segwrap/vmx_image.h"
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Written beside and renamed into place: a name that is a link to some other file replaces the
+// link, never the file it leads to.
 bool WriteFile(const fs::path& path, const void* data, std::size_t size) {
     std::error_code ec;
     fs::create_directories(path.parent_path(), ec);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    return static_cast<bool>(out);
+    return program::WriteFileReplacing(
+        path.string(), std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(data), size));
 }
 
 bool WriteText(const fs::path& path, const std::string& text) {

@@ -1,4 +1,5 @@
-// kestrel-cli elf-dump ELF [-o FILE]: the readable dump of an ELF firmware file.
+// kestrel-cli elf-dump ELF [-o FILE]: the readable dump of an ELF firmware file. A file that does
+// not load is reported on standard error with the reason, and no dump is written.
 
 #include "cli/commands.h"
 
@@ -19,19 +20,28 @@ void AddElfDumpCommand(CLI::App& app, CommandContext& context) {
     command->add_option("-o,--output", *output, "Dump file (default: standard output)");
     command->callback([&context, elf, output] {
         if (!output->empty()) {
-            ParseElfFile(elf->c_str(), output->c_str());
-            context.Report(kExitOk);
+            const segwrap::DumpReport report =
+                segwrap::DumpElfToFile(elf->c_str(), output->c_str());
+            if (!report.ok) {
+                std::fprintf(stderr, "elf-dump: %s: %s\n", report.file.c_str(),
+                             report.reason.c_str());
+            }
+            context.Report(report.ok ? kExitOk : kExitFailed);
             return;
         }
         auto reader = segwrap::ElfReader::Create();
         if (!reader || !reader->LoadFile(elf->c_str())) {
-            std::fprintf(stdout, "Can't open input file \"%s\"\n", elf->c_str());
+            std::fprintf(stderr, "elf-dump: %s: %s\n", elf->c_str(),
+                         reader ? reader->Failure().c_str() : "the ELF library cannot be set up");
             context.Report(kExitFailed);
             return;
         }
         segwrap::WriteElfDump(*reader, stdout);
-        std::fflush(stdout);
-        context.Report(kExitOk);
+        const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+        if (!written) {
+            std::fprintf(stderr, "elf-dump: the dump could not be written to standard output\n");
+        }
+        context.Report(written ? kExitOk : kExitFailed);
     });
 }
 

@@ -3,12 +3,12 @@
 #include "cli/commands.h"
 
 #include "kestrellib/romfs/romfs_exports.h"
+#include "kestrellib/romfs/romfs_extract.h"
 #include "kestrellib/romfs/romfs_reader.h"
 #include "segwrap/vmx_image.h"
+#include "segwrap/vmx_wrap.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -22,48 +22,6 @@ std::optional<romfs::RomfsImage> LoadImage(const std::string& path) {
         std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
     }
     return image;
-}
-
-bool IsDotEntry(const std::string& name) {
-    return name == "." || name == "..";
-}
-
-// Writes every file below directory into target, creating subdirectories; false on any failure.
-bool Extract(const romfs::RomfsImage& image, std::uint32_t directory,
-             const std::filesystem::path& target, int depth) {
-    std::vector<romfs::RomfsListEntry> entries;
-    std::string error;
-    if (depth > 64 || !image.List(directory, &entries, &error)) {
-        std::fprintf(stderr, "%s\n", depth > 64 ? "tree too deep" : error.c_str());
-        return false;
-    }
-    std::error_code ec;
-    std::filesystem::create_directories(target, ec);
-    for (const auto& entry : entries) {
-        if (IsDotEntry(entry.name)) {
-            continue;
-        }
-        const std::filesystem::path path = target / entry.name;
-        if (romfs::RomfsImage::IsDirectory(image.Node(entry.node))) {
-            if (!Extract(image, entry.node, path, depth + 1)) {
-                return false;
-            }
-            continue;
-        }
-        std::vector<unsigned char> content;
-        if (!image.ReadFile(entry.node, &content, &error)) {
-            std::fprintf(stderr, "%s: %s\n", path.string().c_str(), error.c_str());
-            return false;
-        }
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(content.data()),
-                  static_cast<std::streamsize>(content.size()));
-        if (!out) {
-            std::fprintf(stderr, "%s: cannot write\n", path.string().c_str());
-            return false;
-        }
-    }
-    return true;
 }
 
 } // namespace
@@ -98,7 +56,7 @@ void AddRomfsCommand(CLI::App& app, CommandContext& context) {
         std::vector<romfs::RomfsListEntry> entries;
         if (!node || !image->List(*node, &entries, &error)) {
             if (image) {
-                std::fprintf(stderr, "%s\n", error.c_str());
+                std::fprintf(stderr, "%s: %s\n", listImage->c_str(), error.c_str());
             }
             context.Report(kExitFailed);
             return;
@@ -137,8 +95,10 @@ void AddRomfsCommand(CLI::App& app, CommandContext& context) {
     extract->callback([&context, extractImage, target] {
         const auto image = LoadImage(*extractImage);
         std::string error;
-        const auto root = image ? image->LookupPath("", &error) : std::nullopt;
-        context.Report(root && Extract(*image, *root, *target, 0) ? kExitOk : kExitFailed);
+        if (image && !romfs::ExtractImage(*image, *target, &error)) {
+            std::fprintf(stderr, "%s: %s\n", extractImage->c_str(), error.c_str());
+        }
+        context.Report(image && error.empty() ? kExitOk : kExitFailed);
     });
 }
 
@@ -152,12 +112,14 @@ void AddWrapCommand(CLI::App& app, CommandContext& context) {
     command->add_flag("--compress", *compress, "Compress the payload");
     command->callback([&context, elf, image, compress] {
         const unsigned flags = *compress ? kVmxCompressFlag : 0u;
-        const int ok = WrapVMXImageFormat(elf->c_str(), image->c_str(), flags);
-        if (ok == 0) {
-            std::fprintf(stderr, "wrap: %s could not be wrapped into %s\n", elf->c_str(),
-                         image->c_str());
+        const segwrap::WrapReport report = segwrap::WrapImage(elf->c_str(), image->c_str(), flags);
+        for (const std::string& warning : report.warnings) {
+            std::fprintf(stderr, "wrap: warning: %s\n", warning.c_str());
         }
-        context.Report(ok != 0 ? kExitOk : kExitFailed);
+        if (!report.ok) {
+            std::fprintf(stderr, "wrap: %s: %s\n", report.file.c_str(), report.reason.c_str());
+        }
+        context.Report(report.ok ? kExitOk : kExitFailed);
     });
 }
 

@@ -3,7 +3,12 @@
 #include "segwrap/elf_reader.h"
 #include "segwrap/file_bytes.h"
 
+#include "platform/files/file_identity.h"
+#include "platform/files/files.h"
+
 #include <array>
+#include <cerrno>
+#include <functional>
 #include <string>
 
 namespace kestrel::segwrap {
@@ -128,6 +133,59 @@ void WriteNotes(const ElfReader& reader, std::FILE* out) {
 
 } // namespace
 
+std::string WriteReplacing(const std::string& path, const std::function<void(std::FILE*)>& write) {
+    if (!platform::IsReplaceableOutput(path)) {
+        return "is not a regular file (a directory, device or pipe): refusing to replace it";
+    }
+    const std::string part = path + ".part";
+    errno = 0;
+    FileHandle out(std::fopen(part.c_str(), "w"));
+    if (!out) {
+        return "cannot be created (" + part + "): " + platform::ErrorText(errno);
+    }
+    errno = 0;
+    write(out.get());
+    const bool written = std::ferror(out.get()) == 0;
+    const int writeError = errno;
+    const bool closed = std::fclose(out.release()) == 0;
+    std::string why;
+    if (!written || !closed) {
+        why = "cannot be written: " + platform::ErrorText(writeError != 0 ? writeError : errno);
+    } else if (const int e = platform::RenameReplacing(part, path); e != 0) {
+        why = "cannot be replaced: " + platform::ErrorText(e);
+    }
+    if (!why.empty()) {
+        platform::RemoveFile(part);
+    }
+    return why;
+}
+
+DumpReport DumpElfToFile(const char* elfPath, const char* dumpPath) {
+    DumpReport report;
+    if (elfPath == nullptr || dumpPath == nullptr) {
+        report.reason = "no ELF file or no dump file named";
+        return report;
+    }
+    if (platform::SameFile(elfPath, dumpPath)) {
+        report.file = dumpPath;
+        report.reason = std::string("is the same file as the ELF file ") + elfPath +
+                        ": refusing to write over it";
+        return report;
+    }
+    auto reader = ElfReader::Create();
+    if (!reader || !reader->LoadFile(elfPath)) {
+        report.file = elfPath;
+        report.reason = reader ? reader->Failure() : "the ELF library cannot be set up";
+        return report;
+    }
+    report.reason = WriteReplacing(dumpPath, [&](std::FILE* out) { WriteElfDump(*reader, out); });
+    report.ok = report.reason.empty();
+    if (!report.ok) {
+        report.file = dumpPath;
+    }
+    return report;
+}
+
 void WriteElfDump(const ElfReader& reader, std::FILE* out) {
     WriteHeader(reader.Header(), out);
     WriteSections(reader, out);
@@ -143,24 +201,25 @@ int ParseElfFile(const char* elfPath, const char* dumpPath) {
     if (dumpPath == nullptr) {
         return 1;
     }
+    // A dump over the ELF file itself would destroy it: nothing is written then.
+    if (elfPath != nullptr && kestrel::platform::SameFile(elfPath, dumpPath)) {
+        return 1;
+    }
     try {
-        FileHandle out(std::fopen(dumpPath, "w"));
-        if (!out) {
-            return 1;
-        }
         auto reader = ElfReader::Create();
-        if (!reader) {
-            std::fprintf(out.get(), "Can't create ELF reader\n");
-            return 1;
-        }
-        if (!reader->LoadFile(elfPath)) {
-            std::fprintf(out.get(), "Can't open input file \"%s\"\n",
-                         elfPath != nullptr ? elfPath : "");
-            return 1;
-        }
-        WriteElfDump(*reader, out.get());
+        const bool loaded = reader && reader->LoadFile(elfPath);
+        WriteReplacing(dumpPath, [&](std::FILE* out) {
+            if (!reader) {
+                std::fprintf(out, "Can't create ELF reader\n");
+            } else if (!loaded) {
+                std::fprintf(out, "Can't open input file \"%s\"\n",
+                             elfPath != nullptr ? elfPath : "");
+            } else {
+                WriteElfDump(*reader, out);
+            }
+        });
     } catch (...) {
-        // Memory ran out part-way: the dump holds what was written before.
+        // Memory ran out: an earlier dump of that name is kept.
     }
     return 1;
 }

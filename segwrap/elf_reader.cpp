@@ -1,6 +1,9 @@
 #include "segwrap/elf_reader.h"
 
+#include "segwrap/elf_counts.h"
 #include "segwrap/file_bytes.h"
+
+#include "platform/files/files.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -162,6 +165,7 @@ ElfReader& ElfReader::operator=(ElfReader&&) noexcept = default;
 ElfReader::~ElfReader() = default;
 
 void ElfReader::Clear() {
+    failure_.clear();
     elf_.reset();
     bytes_ = ByteBlock();
     complete_ = false;
@@ -170,15 +174,30 @@ void ElfReader::Clear() {
     sections_.clear();
 }
 
+bool ElfReader::Refuse(std::string why) {
+    Clear();
+    failure_ = std::move(why);
+    return false;
+}
+
 bool ElfReader::LoadFile(const char* path, ElfContents contents) {
     Clear();
     if (path == nullptr) {
-        return false;
+        return Refuse("no file named");
+    }
+    // The host's reason first (missing, no permission), then what the reads below need.
+    platform::File probe;
+    if (const int e = probe.OpenForReading(path); e != 0) {
+        return Refuse(platform::ErrorText(e));
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        return Refuse("not a regular file");
     }
     const bool complete = contents == ElfContents::kEverything;
     auto bytes = complete ? ReadWholeFile(path) : ReadElfStructure(path);
     if (!bytes) {
-        return false;
+        return Refuse("the file cannot be read completely");
     }
     return Load(std::move(*bytes), complete);
 }
@@ -197,9 +216,11 @@ bool ElfReader::Load(ByteBlock bytes, bool complete) {
     static char empty[1];
     char* image = bytes_.size() == 0 ? empty : reinterpret_cast<char*>(bytes_.data());
     elf_.reset(elf_memory(image, bytes_.size()));
-    if (!elf_ || !Index()) {
-        Clear();
-        return false;
+    if (!elf_) {
+        return Refuse("the ELF library cannot read it");
+    }
+    if (!Index()) {
+        return Refuse(failure_.empty() ? "not a sound ELF file" : failure_);
     }
     return true;
 }
@@ -209,15 +230,26 @@ bool ElfReader::Load(ByteBlock bytes, bool complete) {
 bool ElfReader::Index() {
     Elf* elf = elf_.get();
     const std::uint64_t fileSize = bytes_.size();
-    if (elf_kind(elf) != ELF_K_ELF) {
+    const auto fail = [this](const char* why) {
+        failure_ = why;
         return false;
+    };
+    if (elf_kind(elf) != ELF_K_ELF) {
+        return fail("not an ELF file");
     }
     GElf_Ehdr ehdr;
     if (gelf_getehdr(elf, &ehdr) == nullptr) {
-        return false;
+        return fail("the ELF header is incomplete or of an unknown class or byte order");
     }
     const int elfClass = gelf_getclass(elf);
     if (elfClass != ELFCLASS32 && elfClass != ELFCLASS64) {
+        return fail("the ELF class is neither 32-bit nor 64-bit");
+    }
+    // Extended numbering first: a count the header escapes must come back as one that needed
+    // the escape, and the library must read the same counts.
+    const auto counts =
+        ResolveElfCounts(std::span<const unsigned char>(bytes_.data(), bytes_.size()), &failure_);
+    if (!counts) {
         return false;
     }
     const bool is64 = elfClass == ELFCLASS64;
@@ -231,21 +263,23 @@ bool ElfReader::Index() {
     header_.flags = ehdr.e_flags;
 
     std::size_t phnum = 0;
-    if (elf_getphdrnum(elf, &phnum) != 0) {
-        return false;
+    if (elf_getphdrnum(elf, &phnum) != 0 || phnum != counts->programHeaders) {
+        return fail("the program-header count cannot be read");
     }
     if (phnum > 0) {
         const std::uint64_t entrySize = is64 ? sizeof(Elf64_Phdr) : sizeof(Elf32_Phdr);
-        if (ehdr.e_phentsize != entrySize || !InFile(ehdr.e_phoff, 0, fileSize) ||
-            phnum > (fileSize - ehdr.e_phoff) / entrySize) {
-            return false;
+        if (ehdr.e_phentsize != entrySize) {
+            return fail("the program-header entry size is wrong for the ELF class");
+        }
+        if (!InFile(ehdr.e_phoff, 0, fileSize) || phnum > (fileSize - ehdr.e_phoff) / entrySize) {
+            return fail("the program-header table does not fit the file");
         }
     }
     segments_.reserve(phnum);
     for (std::size_t i = 0; i < phnum; ++i) {
         GElf_Phdr phdr;
         if (gelf_getphdr(elf, static_cast<int>(i), &phdr) == nullptr) {
-            return false;
+            return fail("a program header cannot be read");
         }
         ElfSegment segment;
         segment.type = phdr.p_type;
@@ -259,7 +293,7 @@ bool ElfReader::Index() {
         // An unused entry's other fields mean nothing; every other segment's bytes must exist.
         if (phdr.p_type != PT_NULL) {
             if (!InFile(phdr.p_offset, phdr.p_filesz, fileSize)) {
-                return false;
+                return fail("a segment's bytes lie outside the file");
             }
             if (complete_ || (phdr.p_type & 1u) == 0 || phdr.p_filesz == 0) {
                 segment.data = std::span<const unsigned char>(
@@ -271,27 +305,22 @@ bool ElfReader::Index() {
 
     std::size_t shnum = 0;
     std::size_t shstrndx = 0;
-    if (elf_getshdrnum(elf, &shnum) != 0) {
-        return false;
+    // The library quietly drops a section-header table that does not fit; a file whose header
+    // names one must hold it, so its count must be the header's.
+    if (elf_getshdrnum(elf, &shnum) != 0 || shnum != counts->sections) {
+        return fail("the section-header table does not fit the file");
     }
     const std::uint64_t shEntrySize = is64 ? sizeof(Elf64_Shdr) : sizeof(Elf32_Shdr);
-    // The library quietly drops a section-header table that does not fit; a file whose header
-    // names one (a count, or an offset for the extended count of section 0) must hold it.
-    if (ehdr.e_shnum != 0 && shnum != ehdr.e_shnum) {
-        return false;
-    }
-    if (ehdr.e_shnum == 0 && ehdr.e_shoff != 0 &&
-        (ehdr.e_shentsize != shEntrySize || !InFile(ehdr.e_shoff, shEntrySize, fileSize))) {
-        return false;
-    }
     if (shnum > 0) {
-        const std::uint64_t entrySize = shEntrySize;
-        if (ehdr.e_shentsize != entrySize || !InFile(ehdr.e_shoff, 0, fileSize) ||
-            shnum > (fileSize - ehdr.e_shoff) / entrySize) {
-            return false;
+        if (ehdr.e_shentsize != shEntrySize) {
+            return fail("the section-header entry size is wrong for the ELF class");
         }
-        if (elf_getshdrstrndx(elf, &shstrndx) != 0 || shstrndx >= shnum) {
-            return false;
+        if (!InFile(ehdr.e_shoff, 0, fileSize) || shnum > (fileSize - ehdr.e_shoff) / shEntrySize) {
+            return fail("the section-header table does not fit the file");
+        }
+        if (elf_getshdrstrndx(elf, &shstrndx) != 0 || shstrndx != counts->nameTableIndex ||
+            shstrndx >= shnum) {
+            return fail("the section-name table index is out of range");
         }
     }
     sections_.reserve(shnum);
@@ -299,11 +328,11 @@ bool ElfReader::Index() {
         GElf_Shdr shdr;
         Elf_Scn* scn = elf_getscn(elf, i);
         if (scn == nullptr || gelf_getshdr(scn, &shdr) == nullptr) {
-            return false;
+            return fail("a section header cannot be read");
         }
         if (shdr.sh_type != SHT_NULL && shdr.sh_type != SHT_NOBITS &&
             !InFile(shdr.sh_offset, shdr.sh_size, fileSize)) {
-            return false;
+            return fail("a section's bytes lie outside the file");
         }
         ElfSection section;
         section.name = shstrndx != 0 ? StringAt(elf, shstrndx, shdr.sh_name) : std::string();

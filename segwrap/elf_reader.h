@@ -6,8 +6,10 @@
 //
 // A file loads only when it is an ELF file whose header, program-header table, section-header
 // table and every section and segment that has file bytes lie inside the file, and whose
-// section-name table index is in range. Symbol and note contents are read leniently: a name
-// that cannot be found reads as "", and reading stops at the first entry that does not fit.
+// section-name table index is in range; extended numbering is resolved as elf_counts.h says, and
+// the counts must agree with what the ELF library reads. Symbol and note contents are read
+// leniently: a name that cannot be found reads as "", and reading stops at the first entry that
+// does not fit.
 
 #include "segwrap/file_bytes.h"
 
@@ -88,9 +90,12 @@ public:
     ~ElfReader();
 
     // Loads a file or a copy of bytes; false when they are not a sound ELF file (see above).
-    // A reader that failed to load holds nothing. May throw std::bad_alloc.
+    // A reader that failed to load holds nothing but the reason. May throw std::bad_alloc.
     bool LoadFile(const char* path, ElfContents contents = ElfContents::kEverything);
     bool LoadBytes(std::span<const unsigned char> bytes);
+    // Why the last load failed, in words ("No such file or directory", "not an ELF file",
+    // "the program-header table does not fit the file", ...); empty after a successful load.
+    const std::string& Failure() const { return failure_; }
 
     const ElfHeaderInfo& Header() const { return header_; }
     const std::vector<ElfSegment>& Segments() const { return segments_; }
@@ -110,6 +115,7 @@ private:
     void Clear();
     bool Load(ByteBlock bytes, bool complete);
     bool Index();
+    bool Refuse(std::string why);
 
     // Declared before elf_: the library reads from these bytes until elf_ is closed.
     ByteBlock bytes_;
@@ -118,6 +124,7 @@ private:
     ElfHeaderInfo header_;
     std::vector<ElfSegment> segments_;
     std::vector<ElfSection> sections_;
+    std::string failure_;
 };
 
 } // namespace kestrel::segwrap

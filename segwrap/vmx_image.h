@@ -45,13 +45,15 @@ static_assert(sizeof(SegmentRecord) == 24);
 inline constexpr std::uint32_t kVmxCompressFlag = 0x01000000;
 
 // Wraps the ELF file at elfPath into a VMX image at imagePath. Returns 1 when the whole image
-// was written, 0 otherwise: the ELF file cannot be read or is not sound (the output is then not
-// touched), the image would exceed 4 GiB, the output cannot be opened, memory runs out, the
-// compressed stream would not fit its buffer, the ELF file cannot be read again while its
-// segments are copied, or writing or closing the output fails. Once the output has been opened,
-// every failure leaves it empty, never holding part of an image. With compression the longest
-// code length is printed on standard output. Wraps may run on several threads at once (to
-// different outputs); the compressor keeps no process-wide state.
+// was written, 0 otherwise: the output is the same file as the ELF file (refused before anything
+// is opened for writing), the ELF file cannot be read or is not sound, the image would exceed
+// 4 GiB, the output cannot be created, memory runs out, the compressed stream would not fit its
+// buffer, the ELF file cannot be read again while its segments are copied, or writing, closing
+// or renaming the output fails. The image is written beside the output as "<imagePath>.part"
+// and renamed over it when complete, so every failure leaves an earlier file of that name
+// unchanged and no partial image behind. With compression the longest code length is printed
+// on standard output. Wraps may run on several threads at once (to different outputs); the
+// compressor keeps no process-wide state. segwrap/vmx_wrap.h gives the reasons in words.
 KESTREL_EXPORT int WrapVMXImageFormat(const char* elfPath, const char* imagePath,
                                       unsigned int flags);
 

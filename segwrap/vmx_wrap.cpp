@@ -1,3 +1,4 @@
+#include "segwrap/vmx_wrap.h"
 #include "segwrap/block_selection.h"
 #include "segwrap/byte_order.h"
 #include "segwrap/elf_reader.h"
@@ -8,14 +9,18 @@
 #include "segwrap/vmx_image.h"
 
 #include "platform/clock/clock.h"
+#include "platform/files/file_identity.h"
+#include "platform/files/files.h"
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
+#include <string>
 
 namespace kestrel::segwrap {
 namespace {
@@ -156,25 +161,91 @@ bool WriteCompressed(std::FILE* out, const BlockViews& views, std::uint32_t flag
     return Write(out, header.data(), header.size()) && Write(out, scratch.get(), packed.length);
 }
 
-// Empties an output that may hold part of an image, so that nothing there passes for one.
-void EmptyOutput(const char* imagePath) {
-    FileHandle again(std::fopen(imagePath, "wb"));
-    if (!again) {
-        std::remove(imagePath);
-    }
+std::string Hex16(std::uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", value);
+    return text;
 }
 
-int Wrap(const char* elfPath, const char* imagePath, std::uint32_t flags) {
+WrapReport Failed(const char* file, std::string reason) {
+    WrapReport report;
+    report.file = file;
+    report.reason = std::move(reason);
+    return report;
+}
+
+// Writes the image under a temporary name and puts it in place; the reason of a failure in
+// words, or empty.
+std::string WriteImage(const char* elfPath, const std::string& imagePath, const BlockViews& views,
+                       std::uint32_t flags, std::size_t length) {
+    const bool compress = (flags & kVmxCompressFlag) != 0;
+    FileHandle elf;
+    if (!compress) {
+        elf.reset(std::fopen(elfPath, "rb"));
+        if (!elf) {
+            return "cannot be opened again: " + platform::ErrorText(errno);
+        }
+    }
+    const std::string part = imagePath + ".part";
+    errno = 0;
+    FileHandle out(std::fopen(part.c_str(), "wb"));
+    if (!out) {
+        return "cannot be created (" + part + "): " + platform::ErrorText(errno);
+    }
+    errno = 0;
+    const bool written = compress ? WriteCompressed(out.get(), views, flags, length)
+                                  : WriteStored(out.get(), elf.get(), views, flags, length);
+    const int writeError = errno;
+    const bool closed = std::fclose(out.release()) == 0;
+    const int closeError = errno;
+    std::string why;
+    if (!written) {
+        why = writeError != 0 ? "cannot be written: " + platform::ErrorText(writeError)
+              : compress ? "cannot be written: the compressed stream does not fit its buffer, or "
+                           "memory ran out"
+                         : "cannot be written: the ELF file could not be read again, or memory "
+                           "ran out";
+    } else if (!closed) {
+        why = "cannot be written: " + platform::ErrorText(closeError);
+    } else if (const int e = platform::RenameReplacing(part, imagePath); e != 0) {
+        why = "cannot be replaced: " + platform::ErrorText(e);
+    }
+    if (!why.empty()) {
+        platform::RemoveFile(part);
+    }
+    return why;
+}
+
+WrapReport Wrap(const char* elfPath, const char* imagePath, std::uint32_t flags) {
+    // Before anything is opened for writing: an output over the input would destroy it.
+    if (platform::SameFile(elfPath, imagePath)) {
+        return Failed(imagePath, std::string("is the same file as the ELF file ") + elfPath +
+                                     ": refusing to write over it");
+    }
+    if (!platform::IsReplaceableOutput(imagePath)) {
+        return Failed(
+            imagePath,
+            "is not a regular file (a directory, device or pipe): refusing to replace it");
+    }
     const bool compress = (flags & kVmxCompressFlag) != 0;
     auto reader = ElfReader::Create();
+    if (!reader) {
+        return Failed(elfPath, "the ELF library cannot be set up");
+    }
     // The stored form copies the segments' bytes from the file itself.
-    if (!reader ||
-        !reader->LoadFile(elfPath, compress ? ElfContents::kEverything : ElfContents::kStructure)) {
-        return 0;
+    if (!reader->LoadFile(elfPath, compress ? ElfContents::kEverything : ElfContents::kStructure)) {
+        return Failed(elfPath, reader->Failure());
+    }
+    WrapReport report;
+    if (reader->Header().machine != kElfMachineArm) {
+        report.warnings.push_back(std::string(elfPath) + ": the ELF machine is " +
+                                  Hex16(reader->Header().machine) + ", not ARM (" +
+                                  Hex16(kElfMachineArm) + "); wrapped as it is");
     }
     const auto views = SelectBlocks(*reader);
     if (!views) {
-        return 0;
+        return Failed(elfPath, "the entry point or a loaded segment's size or address does not "
+                               "fit in 32 bits");
     }
     std::uint64_t payloadLength = kDescriptorBytes;
     for (const BlockView& block : views->blocks) {
@@ -182,41 +253,36 @@ int Wrap(const char* elfPath, const char* imagePath, std::uint32_t flags) {
     }
     // The header's length word is 32 bits: a larger image cannot be described.
     if (kHeaderBytes + payloadLength > std::numeric_limits<std::uint32_t>::max()) {
-        return 0;
+        return Failed(elfPath, "its segments make an image of 4 GiB or more");
     }
-    FileHandle elf;
-    if (!compress) {
-        elf.reset(std::fopen(elfPath, "rb"));
-        if (!elf) {
-            return 0;
-        }
+    const std::string why =
+        WriteImage(elfPath, imagePath, *views, flags, static_cast<std::size_t>(payloadLength));
+    if (!why.empty()) {
+        report.file = imagePath;
+        report.reason = why;
+        return report;
     }
-    FileHandle out(std::fopen(imagePath, "wb"));
-    if (!out) {
-        return 0;
-    }
-    // From here on every failure leaves the output empty.
-    const auto length = static_cast<std::size_t>(payloadLength);
-    const bool written = compress ? WriteCompressed(out.get(), *views, flags, length)
-                                  : WriteStored(out.get(), elf.get(), *views, flags, length);
-    const bool closed = std::fclose(out.release()) == 0;
-    if (!written || !closed) {
-        EmptyOutput(imagePath);
-        return 0;
-    }
-    return 1;
+    report.ok = true;
+    return report;
 }
 
 } // namespace
+
+WrapReport WrapImage(const char* elfPath, const char* imagePath, std::uint32_t flags) {
+    if (elfPath == nullptr || imagePath == nullptr) {
+        return Failed("", "no ELF file or no image named");
+    }
+    try {
+        return Wrap(elfPath, imagePath, flags);
+    } catch (const std::bad_alloc&) {
+        return Failed(elfPath, "memory ran out reading it");
+    } catch (...) {
+        return Failed(elfPath, "it could not be read");
+    }
+}
+
 } // namespace kestrel::segwrap
 
 int WrapVMXImageFormat(const char* elfPath, const char* imagePath, unsigned int flags) {
-    if (elfPath == nullptr || imagePath == nullptr) {
-        return 0;
-    }
-    try {
-        return kestrel::segwrap::Wrap(elfPath, imagePath, flags);
-    } catch (...) {
-        return 0; // memory ran out reading the ELF file: the output was not opened yet
-    }
+    return kestrel::segwrap::WrapImage(elfPath, imagePath, flags).ok ? 1 : 0;
 }

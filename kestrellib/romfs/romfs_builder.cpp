@@ -9,11 +9,13 @@
 #include "kestrellib/romfs/temporary_file.h"
 
 #include "outside/kzip/kzip.h"
+#include "platform/files/file_identity.h"
 #include "platform/files/files.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <new>
 #include <optional>
 #include <vector>
@@ -209,6 +211,49 @@ void WriteDataBlocks(const platform::File& out, const std::vector<BuildNode>& no
     }
 }
 
+// The output's path below the input directory ('/'-separated) when the image is written into
+// its own tree, else empty. Links are resolved on both sides, so a tree reached through a link
+// is recognised too.
+std::string OutputInsideTree(const std::string& inputDir, const std::string& outputPath) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path tree = fs::weakly_canonical(fs::path(inputDir), ec);
+    if (ec) {
+        return {};
+    }
+    const fs::path output = fs::weakly_canonical(fs::path(outputPath), ec);
+    if (ec) {
+        return {};
+    }
+    auto at = output.begin();
+    for (const fs::path& part : tree) {
+        if (part.empty()) {
+            continue; // a trailing separator
+        }
+        if (at == output.end() || *at != part) {
+            return {};
+        }
+        ++at;
+    }
+    std::string relative;
+    for (; at != output.end(); ++at) {
+        relative += (relative.empty() ? "" : "/") + at->string();
+    }
+    return relative;
+}
+
+// Whether the file at path begins as an image of this builder would: a ROMFS header, or the
+// stream kzip makes of one.
+bool LooksLikeImage(const std::string& path) {
+    platform::File file;
+    unsigned char head[kHeaderSize] = {};
+    int e = 0;
+    if (file.OpenForReading(path) != 0 || file.ReadAt(0, head, sizeof head, &e) < 4) {
+        return false;
+    }
+    return LoadHeader(head).magic == kMagic || std::memcmp(head, "FZKZ", 4) == 0;
+}
+
 void Build(const ImageRequest& request, const BuildLog& log) {
     if (request.inputDir.empty()) {
         log.Fatal(kBuildInputError,
@@ -217,20 +262,53 @@ void Build(const ImageRequest& request, const BuildLog& log) {
     if (request.outputPath.empty()) {
         log.Fatal(kBuildOutputError, "No output file given\n");
     }
+    if (platform::SameFile(request.inputDir, request.outputPath)) {
+        log.Fatal(kBuildOutputError, "Output '%s' is the input directory itself\n",
+                  request.outputPath.c_str());
+    }
+    if (!platform::IsReplaceableOutput(request.outputPath)) {
+        log.Fatal(kBuildOutputError,
+                  "Output '%s' is not a regular file (a directory, device or pipe): refusing to "
+                  "replace it\n",
+                  request.outputPath.c_str());
+    }
+    if (request.volumeName.size() > kVolumeNameSize) {
+        log.Message("Warning: the volume name '%s' is longer than %zu characters; the image "
+                    "keeps '%.*s'\n",
+                    request.volumeName.c_str(), kVolumeNameSize, static_cast<int>(kVolumeNameSize),
+                    request.volumeName.c_str());
+    }
+    const std::string excluded = OutputInsideTree(request.inputDir, request.outputPath);
+    // An earlier image there is left out and replaced; any other file of the tree is an input.
+    if (!excluded.empty() && platform::RegularFileExists(request.outputPath) &&
+        !LooksLikeImage(request.outputPath)) {
+        log.Fatal(kBuildOutputError,
+                  "Output '%s' is the same file as an input of the tree '%s' (not an image): "
+                  "refusing to write over it\n",
+                  request.outputPath.c_str(), request.inputDir.c_str());
+    }
+    if (!excluded.empty()) {
+        log.Message("Warning: the output '%s' lies inside the input tree '%s'; it is left out "
+                    "of the image\n",
+                    request.outputPath.c_str(), request.inputDir.c_str());
+    }
     const bool compress = config::Read(config::isp::kWrapCompress) != 0;
     const std::string partial = PartialPath(request.outputPath);
     TemporaryFile written(compress ? kCompressTempName : partial);
     {
         // Phase 1; the tree's memory is released when this block ends.
-        NodeTree tree(request.inputDir, request.limits, SourceDateEpoch(log), log);
+        NodeTree tree(request.inputDir, request.limits, SourceDateEpoch(log), log, excluded);
         std::vector<BuildNode>& nodes = tree.Nodes();
         std::vector<std::uint32_t> order;
         const std::uint64_t imageSize = AllocateSpace(nodes, &order, log);
 
         platform::File out;
         if (const int e = out.Create(written.Path()); e != 0) {
-            log.Fatal(kBuildOutputError, "Failed to open output file '%s', errno=%d\n",
-                      request.outputPath.c_str(), e);
+            // The established line first, then the reason in words.
+            log.Message("Failed to open output file '%s', errno=%d\n", request.outputPath.c_str(),
+                        e);
+            log.Fatal(kBuildOutputError, "'%s': %s\n", written.Path().c_str(),
+                      platform::ErrorText(e).c_str());
         }
         WriteHeaderAndNodeTable(out, nodes, imageSize, request, log);
         WriteDataBlocks(out, nodes, order, log);

@@ -6,6 +6,7 @@
 
 #include "platform/files/files.h"
 
+#include <algorithm>
 #include <new>
 
 namespace kestrel::romfs {
@@ -24,9 +25,15 @@ void CheckPathLength(const std::string& path, bool directory, const BuildLimits&
 } // namespace
 
 NodeTree::NodeTree(const std::string& inputDir, const BuildLimits& limits,
-                   std::optional<std::int64_t> timeOverride, const BuildLog& log)
+                   std::optional<std::int64_t> timeOverride, const BuildLog& log,
+                   const std::string& excluded)
     : limits_(limits), log_(log), timeOverride_(timeOverride) {
     std::string rootPath = inputDir + platform::kPathSeparator + ".";
+    if (!excluded.empty()) {
+        excludedPath_ = rootPath + platform::kPathSeparator + excluded;
+        std::replace(excludedPath_.begin() + static_cast<std::ptrdiff_t>(rootPath.size()),
+                     excludedPath_.end(), '/', platform::kPathSeparator);
+    }
     platform::EntryStatus root;
     if (const int e = platform::ExamineFollowingLinks(rootPath, &root); e != 0) {
         log_.Fatal(kBuildInputError, "stat(%s) failed: %s\n", rootPath.c_str(),
@@ -94,6 +101,9 @@ void NodeTree::ConstructDirectory(std::uint32_t dir, std::uint32_t parent) {
     nodes_[dir].members.reserve(listing.size());
     for (ListedEntry& entry : listing) {
         std::string path = nodes_[dir].path + platform::kPathSeparator + entry.name;
+        if (!excludedPath_.empty() && path == excludedPath_) {
+            continue;
+        }
         const std::uint32_t number = CreateNode(std::move(path), entry.status);
         AppendEntry(dir, entry.name, number);
         log_.Line(4, "\t\tNew node %d for entry '%s'\n", static_cast<int>(number),

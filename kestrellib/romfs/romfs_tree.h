@@ -31,9 +31,12 @@ struct BuildNode {
 class NodeTree {
 public:
     // Builds the tree of inputDir. timeOverride, when set, replaces every entry's time stamp.
-    // Fatal errors (unreadable entries, limits) end the build through log.
+    // An entry whose path below inputDir is excluded ('/'-separated, e.g. the image being
+    // written into its own tree) is left out. Fatal errors (unreadable entries, limits) end the
+    // build through log.
     NodeTree(const std::string& inputDir, const BuildLimits& limits,
-             std::optional<std::int64_t> timeOverride, const BuildLog& log);
+             std::optional<std::int64_t> timeOverride, const BuildLog& log,
+             const std::string& excluded = {});
 
     const std::vector<BuildNode>& Nodes() const { return nodes_; }
     std::vector<BuildNode>& Nodes() { return nodes_; }
@@ -46,6 +49,7 @@ private:
     const BuildLimits& limits_;
     const BuildLog& log_;
     std::optional<std::int64_t> timeOverride_;
+    std::string excludedPath_; // host path of the excluded entry, as CreateNode sees it
     std::vector<BuildNode> nodes_;
 };
 

@@ -47,7 +47,8 @@ TEST_F(ImageTools, DamagedImagesAndNonElfFilesAreRefused) {
     EXPECT_EQ(Run("romfs check " + home.Path("junk.img")), 1);
     EXPECT_EQ(Run("romfs ls " + home.Path("junk.img")), 1);
     EXPECT_EQ(Run("wrap " + home.Path("junk.img") + " " + home.Path("out.rap")), 1);
-    EXPECT_NE(home.ReadFile("err.txt").find("could not be wrapped"), std::string::npos);
+    EXPECT_NE(home.ReadFile("err.txt").find(home.Path("junk.img") + ": not an ELF file"),
+              std::string::npos);
 }
 
 } // namespace

@@ -101,6 +101,31 @@ const Damage kDamages[] = {
          e.Patch(f, L(e).phnum, 0xFFFF, 2);
          PatchSection(e, f, 0, 28, 0x7FFFFFFF); // section 0's info holds the real count
      }},
+    // Extended numbering that resolves to nothing must not pass for an empty table.
+    {"ExtendedProgramHeaderCountBelowEscape", false,
+     [](auto& e, auto& f) { e.Patch(f, L(e).phnum, 0xFFFF, 2); }}, // section 0's info is 0
+    {"ExtendedProgramHeaderCountBelowEscape64", true,
+     [](auto& e, auto& f) {
+         e.Patch(f, L(e).phnum, 0xFFFF, 2);
+         PatchSection(e, f, 0, 44, 2); // info: the real count, which needed no escape
+     }},
+    {"ExtendedProgramHeaderCountWithoutSectionZero", false,
+     [](auto& e, auto& f) {
+         e.Patch(f, L(e).phnum, 0xFFFF, 2);
+         e.Patch(f, L(e).shoff, 0, L(e).word);
+         e.Patch(f, L(e).shnum, 0, 2);
+         e.Patch(f, L(e).shstrndx, 0, 2);
+     }},
+    {"ExtendedSectionCountBelowEscape", true,
+     [](auto& e, auto& f) {
+         e.Patch(f, L(e).shnum, 0, 2);
+         PatchSection(e, f, 0, L(e).sSize, 3);
+     }},
+    {"ExtendedNameTableIndexBelowEscape", false,
+     [](auto& e, auto& f) {
+         e.Patch(f, L(e).shstrndx, 0xFFFF, 2);
+         PatchSection(e, f, 0, 24, 1); // link
+     }},
     {"WrongProgramHeaderEntrySize", false,
      [](auto& e, auto& f) { e.Patch(f, L(e).phentsize, 16, 2); }},
     {"HugeSectionCount", false, [](auto& e, auto& f) { e.Patch(f, L(e).shnum, 0xFFFE, 2); }},

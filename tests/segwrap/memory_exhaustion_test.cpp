@@ -91,25 +91,25 @@ TEST_F(MemoryExhaustion, ReadingTheElfFileFailsBeforeTheOutputIsTouched) {
     EXPECT_EQ(home.ReadFile("img.rap"), "an older image");
 }
 
-TEST_F(MemoryExhaustion, PayloadBufferLeavesAnEmptyOutput) {
+TEST_F(MemoryExhaustion, PayloadBufferKeepsTheOlderImage) {
     FailLargeAllocation guard(2);
     EXPECT_EQ(Wrap(kVmxCompressFlag), 0);
-    EXPECT_TRUE(std::filesystem::exists(image()));
-    EXPECT_EQ(home.ReadFile("img.rap"), "");
+    EXPECT_EQ(home.ReadFile("img.rap"), "an older image");
+    EXPECT_FALSE(std::filesystem::exists(image() + ".part"));
 }
 
-TEST_F(MemoryExhaustion, StoredWrapCopyBufferLeavesAnEmptyOutput) {
+TEST_F(MemoryExhaustion, StoredWrapCopyBufferKeepsTheOlderImage) {
     FailLargeAllocation guard(2);
     EXPECT_EQ(Wrap(0), 0);
-    EXPECT_TRUE(std::filesystem::exists(image()));
-    EXPECT_EQ(home.ReadFile("img.rap"), "");
+    EXPECT_EQ(home.ReadFile("img.rap"), "an older image");
+    EXPECT_FALSE(std::filesystem::exists(image() + ".part"));
 }
 
-TEST_F(MemoryExhaustion, CompressionScratchLeavesAnEmptyOutput) {
+TEST_F(MemoryExhaustion, CompressionScratchKeepsTheOlderImage) {
     FailLargeAllocation guard(3);
     EXPECT_EQ(Wrap(kVmxCompressFlag), 0);
-    EXPECT_TRUE(std::filesystem::exists(image()));
-    EXPECT_EQ(home.ReadFile("img.rap"), "");
+    EXPECT_EQ(home.ReadFile("img.rap"), "an older image");
+    EXPECT_FALSE(std::filesystem::exists(image() + ".part"));
 }
 
 // The same calls succeed when the failure is armed past their last large allocation, so the

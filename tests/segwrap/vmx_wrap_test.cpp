@@ -210,8 +210,8 @@ TEST_F(Wrap, OutputThatCannotBeOpenedFails) {
 }
 
 // Nearly uniform bytes grow by about 1/2048 of their size plus the code table: past 4 MiB the
-// stream no longer fits payload + 2048 bytes, and the wrap fails with an empty output.
-TEST_F(Wrap, CompressedStreamThatWouldNotFitFailsWithAnEmptyOutput) {
+// stream no longer fits payload + 2048 bytes, and the wrap fails leaving no image behind.
+TEST_F(Wrap, CompressedStreamThatWouldNotFitFailsWithoutAnImage) {
     std::string uniform(4u << 20, '\0');
     for (std::size_t i = 0; i < uniform.size(); ++i) {
         uniform[i] = static_cast<char>(i * 167 % 256);
@@ -219,21 +219,25 @@ TEST_F(Wrap, CompressedStreamThatWouldNotFitFailsWithAnEmptyOutput) {
     ElfBuilder big(false, false);
     big.AddSegment({.type = 1, .data = uniform});
     EXPECT_EQ(WrapFile(big.Build(), kVmxCompressFlag, 0), "");
-    EXPECT_TRUE(std::filesystem::exists(home.Path("img.rap")));
+    EXPECT_FALSE(std::filesystem::exists(home.Path("img.rap")));
+    EXPECT_FALSE(std::filesystem::exists(home.Path("img.rap.part")));
 
     ElfBuilder small(false, false); // the same distribution, small enough to fit
     small.AddSegment({.type = 1, .data = uniform.substr(0, 1u << 20)});
     EXPECT_EQ(W(WrapFile(small.Build(), kVmxCompressFlag), 0), Magic("VMXh"));
 }
 
-TEST_F(Wrap, FailedWriteIsReportedAndLeavesNoImage) {
-    if (!std::filesystem::exists("/dev/full")) {
+// An image is renamed into place, which must never replace a device (as the superuser could).
+TEST_F(Wrap, DeviceOutputIsRefusedAndLeftAsItIs) {
+    if (!std::filesystem::is_character_file("/dev/full")) {
         GTEST_SKIP() << "no device that fails every write";
     }
     ElfBuilder elf(false, false);
     elf.AddSegment({.type = 1, .data = std::string(100000, 'x')});
     home.WriteFile("fw.elf", elf.Build());
     EXPECT_EQ(WrapVMXImageFormat(home.Path("fw.elf").c_str(), "/dev/full", 0), 0);
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    EXPECT_FALSE(std::filesystem::exists("/dev/full.part"));
 }
 
 } // namespace

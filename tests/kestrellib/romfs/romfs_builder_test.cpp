@@ -262,7 +262,8 @@ TEST_F(RomfsBuilder, UnwritableOutputIsStatusFour) {
     const fs::path output = home_.Dir() / "no-such-dir" / "out.img";
     const BuildOutput run = BuildImage(tree_, output);
     EXPECT_EQ(run.status, 4);
-    EXPECT_EQ(run.err, "Failed to open output file '" + output.string() + "', errno=2\n");
+    EXPECT_EQ(run.err, "Failed to open output file '" + output.string() + "', errno=2\n'" +
+                           output.string() + ".part': No such file or directory\n");
 }
 
 // Each limit on a small tree: the tree at the limit builds, one more is refused.
