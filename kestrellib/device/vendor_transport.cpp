@@ -1,5 +1,7 @@
 #include "kestrellib/device/vendor_transport.h"
 
+#include "kestrellib/program/stop_request.h"
+
 #include "platform/clock/clock.h"
 #include "platform/devices/devices.h"
 #include "platform/message_box/message_box.h"
@@ -50,6 +52,12 @@ int SendWithRetry(Sender sender, DeviceHandle handle, std::uint8_t sub, std::uin
         error = devices::Send(handle, request);
         if (error == 0) {
             return 1;
+        }
+        // A stop of the device's run ends the retries at once and without a box: a device that
+        // left mid-run would otherwise hold its worker, and the stop, for ten attempts per
+        // remaining request.
+        if (program::StopRequested(DeviceIndexOf(handle))) {
+            return 0;
         }
         platform::Sleep(kRetryIntervalMs);
     }

@@ -2,6 +2,7 @@
 // retries and the error boxes.
 #include "kestrellib/device/device_exports.h"
 #include "kestrellib/device/vendor_transport.h"
+#include "kestrellib/program/stop_request.h"
 #include "sim_fixture.h"
 
 #include <gtest/gtest.h>
@@ -153,6 +154,19 @@ TEST_F(Transport, RetriesRecoverFromTransientFailuresWithoutABox) {
     EXPECT_EQ(page, std::vector<std::uint8_t>(2048, 0xFF));
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(Log(0).size(), 10u);
+}
+
+TEST_F(Transport, AStopEndsTheRetriesOfThatDeviceOnlyAndShowsNoBox) {
+    sims_[1]->AddFailure({.subCommand = -1, .count = -1, .errorCode = 1167});
+    sims_[2]->AddFailure({.subCommand = kReadNandPage, .count = 3, .errorCode = 31});
+    program::RequestStop(1);
+    std::vector<std::uint8_t> page(2048, 0);
+    EXPECT_EQ(ReadVendorSector(page.data(), Handle(1), kReadNandPage, 0, 2048), 0);
+    EXPECT_EQ(Log(1).size(), 1u) << "no retry once the device's run is stopped";
+    EXPECT_EQ(ReadVendorSector(page.data(), Handle(2), kReadNandPage, 0, 2048), 1);
+    EXPECT_EQ(Log(2).size(), 4u) << "another device keeps its retries";
+    program::ClearStopRequests();
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(Transport, NullHandleFailsAtOnceWithoutABox) {
