@@ -7,10 +7,14 @@
 #include "cli/commands.h"
 #include "cli/resource_image_check.h"
 
+#include "app/station/ini_value_check.h"
+
 #include "kestrellib/device/nand_info.h"
 #include "kestrellib/device/nand_layout.h"
 #include "kestrellib/program/boot_header.h"
+#include "kestrellib/program/boot_package.h"
 #include "kestrellib/program/config_files.h"
+#include "kestrellib/program/redboot_select.h"
 #include "platform/files/files.h"
 
 #include <filesystem>
@@ -74,9 +78,9 @@ void CheckRomPatchIni(CheckReport& report) {
         }
         ++patches;
         const std::string file = config::rompatch::PatchFileName(section);
-        if (file.empty() || !platform::RegularFileExists(config::FilePath(file))) {
-            report.Failed("RomPatch.ini [" + section + "]: patch program \"" + file +
-                          "\" is missing; the patch would not be started");
+        if (file.empty() || !platform::RegularFileExists(config::HomePath(file))) {
+            report.Failed("RomPatch.ini [" + section + "]: patch program \"" + file + "\" (" +
+                          config::HomePath(file) + ") is missing; the patch would not be started");
         }
     }
     report.Ok("RomPatch.ini: " + std::to_string(patches) + " patch sections enabled");
@@ -146,8 +150,8 @@ device::NandLayout CheckLayout(const AreaGeometry& geometry, const LastChip& chi
 void CheckResources(const AreaGeometry& geometry, const device::NandLayout& layout,
                     CheckReport& report) {
     if (config::Read(isp::kRomfsEnable) != 0) {
-        CheckResourceImage({"Romfs", config::Read(isp::kRomfsName), isp::RomfsMaxSizeMb(),
-                            layout.romfsBlocks, ImageEncoding::kPlain},
+        CheckResourceImage({"Romfs", config::HomePath(config::Read(isp::kRomfsName)),
+                            isp::RomfsMaxSizeMb(), layout.romfsBlocks, ImageEncoding::kPlain},
                            geometry, report);
     } else {
         report.Note("Romfs: not written ([Romfs] enable is 0)");
@@ -160,8 +164,8 @@ void CheckResources(const AreaGeometry& geometry, const device::NandLayout& layo
         encoding = config::Read(isp::kWrapFlag) != 0 ? ImageEncoding::kScrivetWithSkip
                                                      : ImageEncoding::kScrivet;
     }
-    CheckResourceImage({"Romfs1", config::Read(isp::kRomfs1Name), isp::Romfs1MaxSizeMb(),
-                        layout.romfs1Blocks, encoding},
+    CheckResourceImage({"Romfs1", config::HomePath(config::Read(isp::kRomfs1Name)),
+                        isp::Romfs1MaxSizeMb(), layout.romfs1Blocks, encoding},
                        geometry, report);
 }
 
@@ -179,6 +183,14 @@ int RunCheck(const CheckOptions& options) {
     if (mode != 1 && mode != 2) {
         mode = 3;
     }
+    // Every value of the INI files against its key's type and range, with file and line.
+    for (const station::IniFinding& finding : station::CheckIniValues(mode)) {
+        if (finding.failed) {
+            report.Failed(finding.text);
+        } else {
+            report.Note(finding.text);
+        }
+    }
     report.Ok("isp.ini: run mode " + std::to_string(mode) +
               (mode == 1   ? " (boot code)"
                : mode == 2 ? " (resources)"
@@ -186,11 +198,19 @@ int RunCheck(const CheckOptions& options) {
 
     if (mode != 2) {
         CheckConfigIni(report);
-        const std::string bootCode = config::Read(isp::kRedbootName);
+        const std::string bootCode = config::HomePath(config::Read(isp::kRedbootName));
         if (bootCode.empty()) {
             report.Failed("boot code: [Redboot] name is empty");
         } else {
             CheckBootCodeFile(bootCode, false, report);
+            if (program::LooksLikeBootPackage(bootCode)) {
+                const std::string extracted = program::ExtractedImagePath(bootCode);
+                if (extracted != program::PackageDirectory(bootCode) + program::kRedbootFileName) {
+                    report.Note("boot code: the folder of " + bootCode +
+                                " takes no new file; the run extracts the boot image to " +
+                                extracted);
+                }
+            }
         }
     }
     if (mode != 1) {

@@ -60,17 +60,18 @@ bool WriteBootPackage(const fs::path& path, std::uint32_t bootKib, std::string& 
     return true;
 }
 
-std::string IspIni(const fs::path& dir, int romfsMb) {
-    return "[Redboot]\nname=" + (dir / "boot" / "boot.pkg").string() +
-           "\nSuppurtenDramInit=0\n\n[Romfs]\nname=" + (dir / "resource.img").string() +
-           "\nenable=1\nmaxsize=" + std::to_string(romfsMb) +
+// Paths are relative: the station takes them from the home directory.
+std::string IspIni(int romfsMb) {
+    return "[Redboot]\nname=boot/boot.pkg"
+           "\nSuppurtenDramInit=0\n\n[Romfs]\nname=resource.img"
+           "\nenable=1\nmaxsize=" +
+           std::to_string(romfsMb) +
            "\nDualImage=1\n\n[Romfs1]\nname=\nenable=0\nmaxsize=0\n\n"
            "[Burn-D]\nDir=\nreadverify=1\nrebuild=1\nenable=0\n\n"
            "[General]\nImageType=3\nDramtype=0\neccmode=0\n\n"
            "[BootDevice]\nenable=0\ndeviceid=0\n\n"
-           "[WrapImage]\ndescription=Kestrel demo\nResource=" +
-           (dir / "resource").string() + "\nRomFsOutPutName=" + (dir / "resource.img").string() +
-           "\nbinary=" + (dir / "firmware" / "firmware.elf").string() +
+           "[WrapImage]\ndescription=Kestrel demo\nResource=resource"
+           "\nRomFsOutPutName=resource.img\nbinary=firmware/firmware.elf"
            "\nenable=0\nversion=16777216\n";
 }
 
@@ -124,12 +125,25 @@ std::string RomPatchIni() {
 bool WriteDemoWorkspace(const DemoWorkspaceOptions& o, std::string& error) {
     const fs::path dir = fs::absolute(o.dir);
     std::error_code ec;
+    if (!o.force) {
+        std::string present;
+        for (const char* name : {"isp.ini", "config.ini", "RomPatch.ini"}) {
+            if (fs::exists(fs::symlink_status(dir / name, ec))) {
+                present += present.empty() ? name : std::string(", ") + name;
+            }
+        }
+        if (!present.empty()) {
+            error = dir.string() + " already holds a workspace (" + present +
+                    "); nothing was written. Use --force to overwrite it";
+            return false;
+        }
+    }
     fs::create_directories(dir, ec);
     if (ec) {
         error = "can't create " + dir.string();
         return false;
     }
-    bool ok = WriteText(dir / "isp.ini", IspIni(dir, o.romfsMb)) &&
+    bool ok = WriteText(dir / "isp.ini", IspIni(o.romfsMb)) &&
               WriteText(dir / "config.ini", ConfigIni()) &&
               WriteText(dir / "RomPatch.ini", RomPatchIni()) &&
               WriteText(dir / "devices.ini", DevicesIni());

@@ -16,10 +16,14 @@ struct DemoWorkspaceOptions {
     std::uint32_t firmwareKib = 256; // ELF text + data
     std::uint32_t fillerKib = 512;   // other resource files
     int romfsMb = 8;                 // [Romfs] maxsize of isp.ini
+    bool force = false;              // overwrite a workspace already in dir
 };
 
-// Writes the workspace into options.dir. False with the reason in `error` when a file could not
-// be written or an image could not be built.
+// Writes the workspace into options.dir. Its INI files name every file relative to that
+// directory, so the workspace can be copied or moved as a whole. A directory that already holds
+// a workspace's INI files is left untouched unless options.force is set. False with the reason
+// in `error` when the directory holds a workspace, a file could not be written or an image
+// could not be built.
 bool WriteDemoWorkspace(const DemoWorkspaceOptions& options, std::string& error);
 
 } // namespace kestrel::cli

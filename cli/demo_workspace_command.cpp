@@ -34,6 +34,8 @@ void AddDemoWorkspaceCommand(CLI::App& app, CommandContext& context) {
     command->add_option("--filler-kib", options->fillerKib, "Size of the other resource files");
     command->add_option("--romfs-mb", options->romfsMb,
                         "Romfs area size in isp.ini ([Romfs] maxsize)");
+    command->add_flag("--force", options->force,
+                      "Overwrite the INI files and images of a workspace already in the directory");
     command->callback([&context, options] { context.Report(WriteWorkspace(*options)); });
 }
 

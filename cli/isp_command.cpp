@@ -13,6 +13,7 @@
 #include "app/station/isp_page.h"
 #include "app/station/kestrellib_binding.h"
 #include "kestrellib/program/config_files.h"
+#include "kestrellib/program/config_overrides.h"
 #include "platform/clock/clock.h"
 #include "platform/message_box/message_box.h"
 #include "platform/terminal/terminal.h"
@@ -64,7 +65,47 @@ ImageDigest Digest(const std::string& role, const std::string& path) {
     return digest;
 }
 
+// A path given on the command line is taken from the current directory.
+std::string FromCurrentDirectory(const std::string& path) {
+    if (path.empty()) {
+        return path;
+    }
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.string();
+}
+
+// The run's Dram setting as a config override (config.ini keeps its bytes). False, with the
+// reason on stderr, when --dram names a Dram type that config.ini does not hold.
+bool ApplyDramForThisRun(const IspOptions& options, int iniIndex) {
+    const int index = options.dram ? *options.dram : iniIndex;
+    const station::DramSetting dram = station::ResolveDramType(index);
+    if (dram.found) {
+        config::SetOverride(config::kConfigIni, dram.section, "value", dram.ValueText());
+        return true;
+    }
+    const std::string what = dram.entry.empty()
+                                 ? "has no key " + std::to_string(index)
+                                 : "names " + dram.entry + ", which has no value there";
+    if (options.dram) {
+        std::fprintf(stderr, "kestrel-cli: --dram %d: config.ini [%s] %s; no device was touched\n",
+                     index, dram.section.c_str(), what.c_str());
+        return false;
+    }
+    std::fprintf(stderr,
+                 "kestrel-cli: isp.ini [General] Dramtype=%d: config.ini [%s] %s; the run uses "
+                 "config.ini [%s] value as it stands\n",
+                 index, dram.section.c_str(), what.c_str(), dram.section.c_str());
+    return true;
+}
+
 int RunIsp(const IspOptions& options) {
+    // Options apply to this run only: neither isp.ini nor config.ini is written. The override
+    // outlives the page, whose end joins the workers that read it.
+    const config::OneRunOverrides overrides;
+    if (!ApplyDramForThisRun(options, station::LoadPageSettings().dramIndex)) {
+        return kExitUsage;
+    }
     RunMonitor monitor;
     platform::MessageBoxHandler previous =
         platform::SetMessageBoxHandler([&monitor](const std::string& text, const std::string&) {
@@ -94,7 +135,7 @@ int RunIsp(const IspOptions& options) {
             settings.imageType = *options.mode;
         }
         if (!options.romfs1.empty()) {
-            settings.romfs1Path = options.romfs1;
+            settings.romfs1Path = FromCurrentDirectory(options.romfs1);
         }
         if (options.readVerify) {
             settings.readVerify = *options.readVerify;
@@ -106,8 +147,10 @@ int RunIsp(const IspOptions& options) {
             settings.dramIndex = *options.dram;
         }
         const station::PathBoxes typed{
-            options.boot.empty() ? settings.bootCodePath : options.boot,
-            options.resource.empty() ? settings.resourcePath : options.resource, settings.demoDir};
+            options.boot.empty() ? settings.bootCodePath : FromCurrentDirectory(options.boot),
+            options.resource.empty() ? settings.resourcePath
+                                     : FromCurrentDirectory(options.resource),
+            settings.demoDir};
         mode = settings.imageType;
 
         auto handle = [&](const platform::WindowMessage& m) {
@@ -122,7 +165,7 @@ int RunIsp(const IspOptions& options) {
         std::cout.flush();
 
         runTime = IsoTime(platform::SystemTimeUtc());
-        page.StartIsp(typed);
+        page.StartIsp(typed, station::IspPage::SettingsFiles::kLeaveUnchanged);
         deviceCount = page.JobCount();
         if (deviceCount > 0) {
             bytes.boot = FileBytes(page.Job(0).redbootPath);
@@ -258,7 +301,8 @@ void AddIspCommand(CLI::App& app, CommandContext& context) {
         ->add_option("--rebuild", options->rebuild,
                      "1 to rebuild the NAND file system (default: isp.ini)")
         ->check(CLI::Range(0, 1));
-    command->add_option("--dram", options->dram, "Dram type index (default: isp.ini)");
+    command->add_option("--dram", options->dram,
+                        "Dram type index, one of config.ini's entries (default: isp.ini)");
     command->add_option("--timeout", options->timeoutSeconds,
                         "Stop the run after this many seconds (default: no limit)");
     command->add_option("--record", options->record,

@@ -98,8 +98,9 @@ void CheckParses(const ResourceImageCheck& image, CheckReport& report) {
                       (how.empty() ? "" : " (read as" + how.substr(1) + ")") + ": " + error);
         return;
     }
-    report.Ok(image.label + ": ROMFS image" + how + ", " + std::to_string(romfs->NodeCount()) +
-              " nodes, volume \"" + romfs->VolumeName() + "\"");
+    report.Ok(image.label + ": " + image.path + ": ROMFS image" + how + ", " +
+              std::to_string(romfs->NodeCount()) + " nodes, volume \"" + romfs->VolumeName() +
+              "\"");
 }
 
 void CheckFits(const ResourceImageCheck& image, std::uint64_t length, const AreaGeometry& geometry,

@@ -92,9 +92,13 @@ int RunVerify(const VerifyOptions& options) {
     }
     station::PageSettings settings = station::LoadPageSettings();
     const int mode = options.mode.value_or(settings.imageType);
-    const std::string bootCode = options.boot.empty() ? settings.bootCodePath : options.boot;
-    const std::string romfs = options.resource.empty() ? settings.resourcePath : options.resource;
-    const std::string romfs1 = options.romfs1.empty() ? settings.romfs1Path : options.romfs1;
+    // Paths from isp.ini are taken from the home directory, as the run takes them.
+    const std::string bootCode =
+        options.boot.empty() ? config::HomePath(settings.bootCodePath) : options.boot;
+    const std::string romfs =
+        options.resource.empty() ? config::HomePath(settings.resourcePath) : options.resource;
+    const std::string romfs1 =
+        options.romfs1.empty() ? config::HomePath(settings.romfs1Path) : options.romfs1;
     const bool dual = config::Read(config::isp::kRomfsDualImage) != 0;
     const bool writeRomfs = config::Read(config::isp::kRomfsEnable) != 0;
     const bool writeRomfs1 = config::Read(config::isp::kRomfs1Enable) != 0;

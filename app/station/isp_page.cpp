@@ -2,6 +2,7 @@
 
 #include "app/station/event_lines.h"
 #include "app/station/isp_worker.h"
+#include "kestrellib/program/config_files.h"
 #include "platform/clock/clock.h"
 #include "platform/message_box/message_box.h"
 
@@ -35,7 +36,7 @@ IspPage::~IspPage() {
     library_.freeSurplus();
 }
 
-bool IspPage::StartIsp(const PathBoxes& typed) {
+bool IspPage::StartIsp(const PathBoxes& typed, SettingsFiles files) {
     if (runUnderWay_ || !workers_.empty() || demoCopyUnderWay_) {
         return false;
     }
@@ -44,10 +45,13 @@ bool IspPage::StartIsp(const PathBoxes& typed) {
     settings_.bootCodePath = typed.bootCode;
     settings_.resourcePath = typed.resource;
     settings_.demoDir = typed.demoDir;
-    SaveRunPaths(settings_);
-    ApplyDramType(settings_.dramIndex);
+    if (files == SettingsFiles::kSaveAtPress) {
+        SaveRunPaths(settings_);
+        ApplyDramType(settings_.dramIndex);
+    }
     SetIspEnabled(false);
-    demoCopyWanted_ = settings_.copyDemo != 0 && CountFiles(settings_.demoDir) > 0;
+    demoCopyWanted_ =
+        settings_.copyDemo != 0 && CountFiles(config::HomePath(settings_.demoDir)) > 0;
 
     jobCount_ = BuildRun();
     const platform::WindowHandle window = Window();
@@ -93,14 +97,16 @@ int IspPage::BuildRun() {
     probe.devId = "";
     probe.hDevice = library_.deviceHandle(0);
     int result = 0;
-    redbootPath_ = library_.getRedboot(probe, settings_.bootCodePath, result);
+    redbootPath_ = library_.getRedboot(probe, config::HomePath(settings_.bootCodePath), result);
     if (result == -1) {
         n = 0;
     }
     n = std::clamp(n, 0, kIspJobTableSize);
 
-    romfsPath_ = settings_.resourcePath;
-    romfs1Path_ = settings_.romfs1Shown != 0 ? settings_.romfs1Path : std::string();
+    // Paths from isp.ini or typed into the page are taken from the home directory when relative.
+    romfsPath_ = config::HomePath(settings_.resourcePath);
+    romfs1Path_ =
+        settings_.romfs1Shown != 0 ? config::HomePath(settings_.romfs1Path) : std::string();
     const int writeRomfs = library_.isWriteRomFs(1);
     const int writeRomfs1 = library_.isWriteRomFs(2);
     for (int i = 0; i < n; ++i) {
@@ -327,14 +333,14 @@ void IspPage::SetDemoCopyLibrary(DemoCopyLibrary library) {
 
 void IspPage::StartDemoCopy() {
     if (demoCopyStarter_) {
-        demoCopyStarter_(settings_.demoDir);
+        demoCopyStarter_(config::HomePath(settings_.demoDir));
         demoCopyUnderWay_ = true;
         return;
     }
     if (!demoRun_) {
         demoRun_ = std::make_unique<DemoCopyRun>();
     }
-    demoCopyUnderWay_ = demoRun_->Start({Window(), settings_.demoDir, jobCount_});
+    demoCopyUnderWay_ = demoRun_->Start({Window(), config::HomePath(settings_.demoDir), jobCount_});
 }
 
 void IspPage::StopAndJoin() {

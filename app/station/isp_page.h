@@ -74,9 +74,15 @@ public:
 
     PageSettings& Settings() { return settings_; }
 
-    // The ISP action. Takes the typed paths over, saves them, applies the Dram type, builds the
-    // run and starts its workers. Returns false, doing nothing, while a run is under way.
-    bool StartIsp(const PathBoxes& typed);
+    // What the ISP action does with the settings files: the window saves the paths and applies
+    // the Dram type at every press; a one-run front end (kestrel-cli isp) writes neither isp.ini
+    // nor config.ini and brings the run's Dram setting in as a config override.
+    enum class SettingsFiles { kSaveAtPress, kLeaveUnchanged };
+
+    // The ISP action. Takes the typed paths over, saves them and applies the Dram type (unless
+    // told to leave the files), builds the run and starts its workers. Returns false, doing
+    // nothing, while a run is under way.
+    bool StartIsp(const PathBoxes& typed, SettingsFiles files = SettingsFiles::kSaveAtPress);
 
     // Reactions, on the owning thread.
     void HandleMessage(const platform::WindowMessage& message);

@@ -31,16 +31,29 @@ void SaveRunPaths(const PageSettings& settings) {
     config::Write(isp::kDemoDir, settings.demoDir);
 }
 
-void ApplyDramType(int selectionIndex) {
-    config::Write(config::isp::kDramType, selectionIndex);
-    const std::string item = config::Read(config::cfg::kItemName);
-    const std::string section = item + "2";
-    const std::string name =
-        config::ReadString(config::kConfigIni, section, std::to_string(selectionIndex));
-    const int value = config::ReadInt(config::kConfigIni, section, name, 0);
+std::string DramSetting::ValueText() const {
     char text[16];
     std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
-    config::WriteString(config::kConfigIni, section, "value", text);
+    return text;
+}
+
+DramSetting ResolveDramType(int selectionIndex) {
+    DramSetting dram;
+    dram.section = config::Read(config::cfg::kItemName) + "2";
+    dram.entry =
+        config::ReadString(config::kConfigIni, dram.section, std::to_string(selectionIndex));
+    // A key that is missing reads as 0 with either default; one that is there reads the same.
+    const int a = config::ReadInt(config::kConfigIni, dram.section, dram.entry, 0);
+    const int b = config::ReadInt(config::kConfigIni, dram.section, dram.entry, 1);
+    dram.found = !dram.entry.empty() && a == b;
+    dram.value = a;
+    return dram;
+}
+
+void ApplyDramType(int selectionIndex) {
+    config::Write(config::isp::kDramType, selectionIndex);
+    const DramSetting dram = ResolveDramType(selectionIndex);
+    config::WriteString(config::kConfigIni, dram.section, "value", dram.ValueText());
 }
 
 } // namespace kestrel::station

@@ -27,10 +27,21 @@ PageSettings LoadPageSettings();
 // Writes isp.ini [Redboot] name, [Romfs] name, [Romfs1] name and [Burn-D] Dir from the settings.
 void SaveRunPaths(const PageSettings& settings);
 
-// Stores the Dram type selection in isp.ini and copies its value into config.ini: the key named
-// by the selection index in section <ItemName>2 names another key of that section, whose integer
-// value is written to "value" as lower-case hexadecimal with the prefix 0x. A missing config.ini
-// is created with section "2" holding value 0x0.
+// The DRAM setting a Dram type selection stands for: the key named by the selection index in
+// config.ini section <ItemName>2 names another key of that section, whose integer value is the
+// setting. `found` is false when either key is missing (the value is then 0).
+struct DramSetting {
+    std::string section; // <ItemName>2
+    std::string entry;   // the name the index key gives, "" when it is missing
+    int value = 0;
+    bool found = false;
+    std::string ValueText() const; // "0x%x", as "value" is written
+};
+DramSetting ResolveDramType(int selectionIndex);
+
+// Stores the Dram type selection in isp.ini and copies its value into config.ini "value" of
+// section <ItemName>2 (ResolveDramType). A missing config.ini is created with section "2"
+// holding value 0x0.
 void ApplyDramType(int selectionIndex);
 
 } // namespace kestrel::station

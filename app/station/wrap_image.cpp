@@ -1,6 +1,7 @@
 #include "app/station/wrap_image.h"
 
 #include "app/station/wrap_versions.h"
+#include "kestrellib/program/config_files.h"
 #include "kestrellib/romfs/romfs_exports.h"
 #include "platform/files/files.h"
 #include "segwrap/vmx_image.h"
@@ -50,7 +51,11 @@ const char* PrepareWrap(std::string_view resourceVersion, std::string_view binar
 
 WrapOutcome RunWrap(const WrapRequest& request,
                     const std::function<void(const std::string& line)>& progress) {
-    const WrapSettings& s = request.settings;
+    // Relative paths of the page (and of isp.ini) are taken from the home directory.
+    WrapSettings s = request.settings;
+    s.binaryPath = config::HomePath(s.binaryPath);
+    s.resourceDir = config::HomePath(s.resourceDir);
+    s.outputFile = config::HomePath(s.outputFile);
     const std::string image = WrappedImagePath(s.resourceDir);
     progress(Format("Wrapping %s into %s ...\n", s.binaryPath.c_str(), image.c_str()));
     if (WrapVMXImageFormat(s.binaryPath.c_str(), image.c_str(), 0) == 0) {

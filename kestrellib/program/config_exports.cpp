@@ -1,8 +1,8 @@
 #include "kestrellib/program/config_exports.h"
 
 #include "kestrellib/program/config_files.h"
+#include "platform/profile/profile.h"
 
-#include <cstdio>
 #include <cstring>
 
 using namespace kestrel;
@@ -11,12 +11,13 @@ KESTREL_EXPORT int IsIniFileExist(const char* fileName) {
     if (fileName == nullptr) {
         return -1;
     }
-    std::FILE* file = std::fopen(config::FilePath(fileName).c_str(), "rb");
-    if (file == nullptr) {
-        return -1;
-    }
-    std::fclose(file);
-    return 0;
+    // Only a regular file counts: a directory or a FIFO of that name is no INI file, and opening
+    // a FIFO must not block the worker.
+    std::string bytes;
+    return platform::ReadProfileFile(config::FilePath(fileName), &bytes) ==
+                   platform::ProfileFileKind::kRegular
+               ? 0
+               : -1;
 }
 
 KESTREL_EXPORT void GetConfigInistring(const char* key, char* buffer) {

@@ -1,12 +1,18 @@
 #include "kestrellib/program/config_files.h"
 
+#include "kestrellib/program/config_overrides.h"
 #include "platform/module_dir/module_dir.h"
+#include "platform/profile/ini_document.h"
 #include "platform/profile/profile.h"
 
 namespace kestrel::config {
 
 std::string FilePath(std::string_view fileName) {
     return platform::ModuleFilePath(fileName);
+}
+
+std::string HomePath(std::string_view pathFromIni) {
+    return platform::ModuleRelativePath(pathFromIni);
 }
 
 int Read(const IntKey& key) {
@@ -26,10 +32,16 @@ bool Write(const IntKey& key, int value) {
 }
 
 int ReadInt(const char* file, std::string_view section, std::string_view key, int defaultValue) {
+    if (std::string value; FindOverride(file, section, key, &value)) {
+        return platform::ParseProfileInt(value).value_or(defaultValue);
+    }
     return platform::GetProfileInt(section, key, defaultValue, FilePath(file));
 }
 
 std::string ReadString(const char* file, std::string_view section, std::string_view key) {
+    if (std::string value; FindOverride(file, section, key, &value)) {
+        return value;
+    }
     return platform::GetProfileString(section, key, "", FilePath(file));
 }
 

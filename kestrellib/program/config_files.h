@@ -30,6 +30,11 @@ struct StringKey {
 // Path of a configuration file (or any file) beside the program.
 std::string FilePath(std::string_view fileName);
 
+// A file or directory path read from any of the INI files, as the station uses it: relative
+// paths are taken from the home (module) directory, never from the current directory, so a
+// workspace copied elsewhere uses its own files; absolute and empty paths stay as they are.
+std::string HomePath(std::string_view pathFromIni);
+
 int Read(const IntKey& key);
 std::string Read(const StringKey& key); // at most 255 characters, "" by default
 bool Write(const StringKey& key, std::string_view value);

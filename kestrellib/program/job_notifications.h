@@ -13,6 +13,8 @@ namespace kestrel::program {
 inline constexpr const char* kTextReadSysInfoError = "Device:%d ==>Error in reading system info.\n";
 inline constexpr const char* kTextRebuildError = "Device:%d ==> Error in rebuild nand fs.\n";
 inline constexpr const char* kTextOpenFileError = "Device:%d ==>Error : Can't open file.\n";
+// The same text followed by the full path of the file on its own line.
+inline constexpr const char* kTextOpenFileNamed = "Device:%d ==>Error : Can't open file.\n%s\n";
 inline constexpr const char* kTextWriteResourceError = "Device:%d ==> Error in write resource.\n";
 inline constexpr const char* kTextImageTooLong = "Device:%d ==>Rom image is to long!\n";
 inline constexpr const char* kTextWritePageError = "Device:%d ==>CMD_NAND_WRITEPAGE is error!\n";

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <system_error>
 
 namespace kestrel::program {
@@ -83,6 +85,37 @@ std::optional<std::uint32_t> WantedHardwareTag(int loaderClass, int loaderLevel)
     return std::nullopt;
 }
 
+std::string ExtractedImageFallback(const std::string& packagePath) {
+    std::error_code ec;
+    std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+    if (ec) {
+        temp = "/tmp";
+    }
+    std::uint32_t digest = 2166136261u; // FNV-1a of the package's path
+    for (const char c : packagePath) {
+        digest = (digest ^ static_cast<unsigned char>(c)) * 16777619u;
+    }
+    char name[48];
+    std::snprintf(name, sizeof name, "kestrel-redboot-%08x.img", static_cast<unsigned>(digest));
+    return (temp / name).string();
+}
+
+std::string ExtractedImagePath(const std::string& packagePath) {
+    const std::string beside = PackageDirectory(packagePath) + kRedbootFileName;
+    const std::string probe = beside + ".part";
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(probe, ec);
+    bool writable = false;
+    {
+        std::ofstream out(probe, std::ios::binary | std::ios::app);
+        writable = out.is_open();
+    }
+    if (writable && !existed) {
+        std::filesystem::remove(probe, ec);
+    }
+    return writable ? beside : ExtractedImageFallback(packagePath);
+}
+
 std::string PackageDirectory(const std::string& path) {
     const std::size_t last = path.find_last_of("\\/");
     return last == std::string::npos ? std::string() : path.substr(0, last + 1);
@@ -109,11 +142,17 @@ RedbootChoice SelectRedbootImage(const std::string& packagePath, int loaderClass
         return {packagePath, 0};
     }
 
-    const std::string imagePath = PackageDirectory(packagePath) + kRedbootFileName;
-    const std::string partPath = imagePath + ".part";
+    std::string imagePath = PackageDirectory(packagePath) + kRedbootFileName;
+    std::string partPath = imagePath + ".part";
     CopyOutcome outcome = CopyOutcome::kCopied;
     {
         std::ofstream out(partPath, std::ios::binary | std::ios::trunc);
+        if (!out.is_open()) {
+            // A read-only boot folder: extract into the temporary directory instead.
+            imagePath = ExtractedImageFallback(packagePath);
+            partPath = imagePath + ".part" + std::to_string(std::random_device{}());
+            out.open(partPath, std::ios::binary | std::ios::trunc);
+        }
         if (!out.is_open()) {
             ShowOpenFailure(imagePath);
             return {imagePath, -1};

@@ -10,7 +10,11 @@
 // Choices of this station:
 // - The package's directory is its path up to and including the last separator, where both '\'
 //   and '/' separate (a path without either gives the current directory).
-// - The image is first copied into "redboot.img.part" and renamed to "redboot.img" only when
+// - When the package's directory does not take a new file (a read-only folder), the image is
+//   extracted into the system's temporary directory instead, as "kestrel-redboot-<n>.img" with n
+//   a digest of the package's path (ExtractedImageFallback), so a read-only boot folder does not
+//   stop the run.
+// - The image is first copied into "<image>.part" and renamed to the image only when
 //   complete, so a failed copy never leaves a partial image that looks valid, and a package that
 //   is itself named "redboot.img" is read whole before it is replaced.
 // - A record whose data end before its recordLength refuses the run (result -1) with the
@@ -39,6 +43,13 @@ struct RedbootChoice {
     std::string path; // boot image to write
     int result = 0;   // 0 usable, -1 refuse the run
 };
+
+// The extraction path used when the package's own directory does not take a new file.
+std::string ExtractedImageFallback(const std::string& packagePath);
+// Where a run extracts the boot image of the package at packagePath: beside the package when
+// its directory takes a new file (tried with a scratch file that is removed again), else
+// ExtractedImageFallback.
+std::string ExtractedImagePath(const std::string& packagePath);
 
 // Picks the boot image for a device with the given loader signature out of the boot code file
 // at packagePath, showing a message box for each failure.

@@ -135,7 +135,9 @@ int WriteResourceImage(const device::NandLayout& layout, const IspJob& job, Reso
 
     ImageFile file;
     if (!file.Open(ImagePath(job, kind))) {
-        ShowDeviceMessage(job, kTextOpenFileError);
+        const char* path = ImagePath(job, kind);
+        ShowDeviceMessage(job, kTextOpenFileNamed,
+                          path == nullptr || *path == '\0' ? "(no file is named)" : path);
         return -1;
     }
     const std::uint64_t length = file.Length();

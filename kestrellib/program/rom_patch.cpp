@@ -26,7 +26,7 @@ RomPatchEntry ReadRomPatch(const IspJob& job) {
 int LoadFileToDeviceMemory(const std::string& path, std::uint32_t address, const IspJob& job) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) {
-        return -1; // also an empty FileName, which names the program's directory
+        return -1; // also an empty FileName
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -57,7 +57,7 @@ void ApplyRomPatch(const IspJob& job) {
     if (entry.enable == 0) {
         return;
     }
-    if (LoadFileToDeviceMemory(config::FilePath(entry.fileName), entry.downloadAddr, job) == 0) {
+    if (LoadFileToDeviceMemory(config::HomePath(entry.fileName), entry.downloadAddr, job) == 0) {
         device::VendorCommand(job.hDevice, device::kStartProgram, entry.entryAddr);
     }
 }

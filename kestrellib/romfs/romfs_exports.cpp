@@ -67,8 +67,10 @@ void BuildEncoded(const std::string& inputDir, const std::string& outputPath,
 int BuildSecondImage(const char* volumeName) {
     const BuildLog log(stdout, stderr);
     try {
-        const std::string inputDir = config::Read(config::isp::kWrapRomFs1InputDir);
-        const std::string outputPath = config::Read(config::isp::kWrapRomFs1OutPutName);
+        const std::string inputDir =
+            config::HomePath(config::Read(config::isp::kWrapRomFs1InputDir));
+        const std::string outputPath =
+            config::HomePath(config::Read(config::isp::kWrapRomFs1OutPutName));
         const auto versionWord = static_cast<unsigned int>(config::Read(config::isp::kWrapVersion));
         if (inputDir.empty()) {
             log.Fatal(kBuildInputError, "[WrapImage] RomFs1InputDir is empty: refusing to pack "

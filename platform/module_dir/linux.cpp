@@ -10,6 +10,10 @@ std::string ModuleDirectory() {
     std::string dir;
     if (const char* home = std::getenv("KESTREL_HOME"); home != nullptr && *home != '\0') {
         dir = home;
+        if (dir.front() != '/') {
+            std::error_code ec;
+            dir = std::filesystem::absolute(dir, ec).string();
+        }
     } else {
         std::error_code ec;
         const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -25,6 +29,13 @@ std::string ModuleFilePath(std::string_view fileName) {
     std::string path = ModuleDirectory();
     path.append(fileName);
     return path;
+}
+
+std::string ModuleRelativePath(std::string_view path) {
+    if (path.empty() || path.front() == '/') {
+        return std::string(path);
+    }
+    return ModuleFilePath(path);
 }
 
 } // namespace kestrel::platform

@@ -8,7 +8,9 @@ namespace kestrel::platform {
 
 std::string ModuleDirectory() {
     if (const char* home = std::getenv("KESTREL_HOME"); home != nullptr && *home != '\0') {
-        std::string dir = home;
+        char full[MAX_PATH] = {};
+        const DWORD n = GetFullPathNameA(home, MAX_PATH, full, nullptr);
+        std::string dir = (n > 0 && n < MAX_PATH) ? full : home;
         if (dir.back() != '\\' && dir.back() != '/') {
             dir.push_back('\\');
         }
@@ -25,6 +27,15 @@ std::string ModuleFilePath(std::string_view fileName) {
     std::string path = ModuleDirectory();
     path.append(fileName);
     return path;
+}
+
+std::string ModuleRelativePath(std::string_view path) {
+    const bool absolute = (path.size() >= 2 && path[1] == ':') ||
+                          (!path.empty() && (path.front() == '\\' || path.front() == '/'));
+    if (path.empty() || absolute) {
+        return std::string(path);
+    }
+    return ModuleFilePath(path);
 }
 
 } // namespace kestrel::platform

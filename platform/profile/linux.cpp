@@ -1,26 +1,75 @@
 // Profile backend over our own INI document: files are read whole at every call and written
-// through a temporary file renamed over the original.
+// through a temporary file renamed over the file a path names (after following its links).
 #include "platform/profile/ini_document.h"
 #include "platform/profile/profile.h"
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <mutex>
-#include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrel::platform {
 namespace {
 
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return {};
+std::string ErrorSentence(const std::string& path, const char* what, int error) {
+    return path + ": " + what + " (" + std::strerror(error) + ")";
+}
+
+// Closes a descriptor when it goes out of scope.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
     }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+bool ReadAll(int fd, std::string* bytes) {
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) {
+            return true;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes->append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 // Serialises the read-modify-write of profile files within this process.
@@ -29,41 +78,169 @@ std::mutex& WriteLock() {
     return lock;
 }
 
-bool ReplaceFile(const std::string& path, const std::string& content) {
-    const std::string temp = path + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) {
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The path a write must replace: path itself, or the file its chain of symbolic links names
+// (which may not exist yet). False when the chain is too long.
+bool FollowLinks(const std::string& path, std::string* target) {
+    std::string current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            *target = current;
+            return true;
+        }
+        char link[4096];
+        const ssize_t n = ::readlink(current.c_str(), link, sizeof link - 1);
+        if (n < 0) {
             return false;
         }
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(temp.c_str());
-            return false;
-        }
+        const std::string next(link, static_cast<std::size_t>(n));
+        current = next.front() == '/' ? next : DirectoryOf(current) + "/" + next;
     }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    return false;
+}
+
+std::string TempPathBeside(const std::string& target) {
+    static std::atomic<unsigned> counter{0};
+    const std::string dir = DirectoryOf(target);
+    const std::size_t slash = target.rfind('/');
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    return dir + "/." + name + ".tmp" + std::to_string(::getpid()) + "-" +
+           std::to_string(counter.fetch_add(1));
 }
 
 template <typename Edit>
-bool EditFile(const std::string& path, Edit edit) {
+bool EditFile(const std::string& path, std::string* error, Edit edit) {
+    std::string ignored;
+    std::string& why = error != nullptr ? *error : ignored;
     std::lock_guard guard(WriteLock());
-    IniDocument doc = IniDocument::Parse(ReadWholeFile(path));
+
+    std::string target;
+    if (!FollowLinks(path, &target)) {
+        why = path + ": too many symbolic links, or one cannot be read";
+        return false;
+    }
+    std::string bytes;
+    struct stat st {};
+    const Fd in(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const bool exists = in.get() >= 0;
+    if (!exists && errno != ENOENT) {
+        why = ErrorSentence(target, "cannot be read, so it was not changed", errno);
+        return false;
+    }
+    if (exists) {
+        if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            why = target + ": not a regular file, so it was not changed";
+            return false;
+        }
+        // A file nobody may write is read-only even for a user who could override its mode.
+        if ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) {
+            why = target + ": the file is read-only, so the setting was not saved";
+            return false;
+        }
+        if (!ReadAll(in.get(), &bytes)) {
+            why = ErrorSentence(target, "cannot be read, so it was not changed", errno);
+            return false;
+        }
+    }
+
+    IniDocument doc = IniDocument::Parse(bytes);
     edit(doc);
-    return ReplaceFile(path, doc.Serialize());
+    const std::string content = doc.Serialize();
+    if (exists && content == bytes) {
+        return true;
+    }
+
+    const std::string temp = TempPathBeside(target);
+    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (out.get() < 0) {
+        why =
+            ErrorSentence(target, "cannot be written: its folder does not take a new file", errno);
+        return false;
+    }
+    bool ok = WriteAll(out.get(), content);
+    int failure = errno;
+    if (ok && exists) {
+        // The replacement keeps the file's mode and, where allowed, its owner.
+        (void)::fchown(out.get(), st.st_uid, st.st_gid);
+        ok = ::fchmod(out.get(), st.st_mode & 07777) == 0;
+        failure = errno;
+    }
+    if (ok) {
+        ok = ::fsync(out.get()) == 0;
+        failure = errno;
+    }
+    if (::close(out.release()) != 0 && ok) {
+        ok = false;
+        failure = errno;
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        failure = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        why = ErrorSentence(target, "cannot be written; the file was left as it was", failure);
+    }
+    return ok;
+}
+
+IniDocument ReadDocument(const std::string& path) {
+    std::string bytes;
+    ReadProfileFile(path, &bytes);
+    return IniDocument::Parse(bytes);
 }
 
 } // namespace
 
+ProfileFileKind ReadProfileFile(const std::string& path, std::string* bytes, std::string* why) {
+    bytes->clear();
+    // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
+    const Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            if (why != nullptr) {
+                *why = path + ": no such file";
+            }
+            return ProfileFileKind::kMissing;
+        }
+        if (why != nullptr) {
+            *why = ErrorSentence(path, "cannot be opened", error);
+        }
+        return ProfileFileKind::kUnreadable;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (why != nullptr) {
+            const char* what = S_ISDIR(st.st_mode)    ? "a directory"
+                               : S_ISFIFO(st.st_mode) ? "a named pipe"
+                                                      : "a device or socket";
+            *why = path + ": is " + what + ", not a file; it is read as no file";
+        }
+        return ProfileFileKind::kNotAFile;
+    }
+    if (!ReadAll(fd.get(), bytes)) {
+        const int error = errno;
+        bytes->clear();
+        if (why != nullptr) {
+            *why = ErrorSentence(path, "cannot be read", error);
+        }
+        return ProfileFileKind::kUnreadable;
+    }
+    return ProfileFileKind::kRegular;
+}
+
 int GetProfileInt(std::string_view section, std::string_view key, int defaultValue,
                   const std::string& path) {
-    const auto value = IniDocument::Parse(ReadWholeFile(path)).Find(section, key);
+    const auto value = ReadDocument(path).Find(section, key);
     if (!value) {
         return defaultValue;
     }
@@ -72,7 +249,7 @@ int GetProfileInt(std::string_view section, std::string_view key, int defaultVal
 
 std::string GetProfileString(std::string_view section, std::string_view key,
                              std::string_view defaultValue, const std::string& path) {
-    auto value = IniDocument::Parse(ReadWholeFile(path)).Find(section, key);
+    auto value = ReadDocument(path).Find(section, key);
     std::string result = value ? std::move(*value) : std::string(defaultValue);
     // Text ends at the first NUL, as it does in the caller's C buffer.
     if (const auto nul = result.find('\0'); nul != std::string::npos) {
@@ -85,12 +262,13 @@ std::string GetProfileString(std::string_view section, std::string_view key,
 }
 
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::string& path) {
-    return EditFile(path, [&](IniDocument& doc) { doc.Set(section, key, value); });
+                        const std::string& path, std::string* error) {
+    return EditFile(path, error, [&](IniDocument& doc) { doc.Set(section, key, value); });
 }
 
-bool DeleteProfileKey(std::string_view section, std::string_view key, const std::string& path) {
-    return EditFile(path, [&](IniDocument& doc) { doc.Remove(section, key); });
+bool DeleteProfileKey(std::string_view section, std::string_view key, const std::string& path,
+                      std::string* error) {
+    return EditFile(path, error, [&](IniDocument& doc) { doc.Remove(section, key); });
 }
 
 } // namespace kestrel::platform

@@ -191,7 +191,7 @@ TEST_F(GuiTest, RomfsOneRowFollowsItsEnableKeyAndTypedTextIsNotTakenOver) {
     Control<QLineEdit>(app::ids::kRomfs1Edit)->setText("typed.img");
     Basic().OnIsp();
     ASSERT_TRUE(Settle([&] { return !Basic().Page().RunUnderWay(); }));
-    EXPECT_STREQ(Basic().Page().Job(0).romfs1Path, "r1.img");
+    EXPECT_EQ(Basic().Page().Job(0).romfs1Path, config::HomePath("r1.img"));
 }
 
 TEST_F(GuiTest, HiddenRomfsOneRowGivesRunsAnEmptyPath) {

@@ -102,7 +102,7 @@ TEST_F(Run, NoDeviceStartsNoWorkerAndEnablesTheActionAtOnce) {
     EXPECT_EQ(p.JobCount(), 0);
     EXPECT_FALSE(p.RunUnderWay());
     // GetRedboot is still asked once, with device 0's handle as the set returns it.
-    EXPECT_EQ(log.Count("GetRedboot boot.pkg"), 1);
+    EXPECT_EQ(log.Count("GetRedboot " + config::HomePath("boot.pkg")), 1);
     Pump();
     EXPECT_EQ(posted, (std::vector<Posted>{{WM_ISP_STATUS, kStatusJobCount, 0},
                                            {WM_ISP_STATUS, kStatusRunStart, 0},
@@ -141,8 +141,9 @@ TEST_F(Run, JobRecordsCarryTheSettingsAndTheProbedLoader) {
     ASSERT_EQ(p.JobCount(), 6);
     const IspJob& job = p.Job(5);
     EXPECT_EQ(job.hWnd, nullptr) << "cleared when the worker ended";
-    EXPECT_STREQ(job.redbootPath, "boot.pkg.img");
-    EXPECT_STREQ(job.romfsPath, "res.img");
+    // Relative paths are taken from the home directory.
+    EXPECT_EQ(job.redbootPath, config::HomePath("boot.pkg") + ".img");
+    EXPECT_EQ(job.romfsPath, config::HomePath("res.img"));
     EXPECT_STREQ(job.romfs1Path, "") << "the Romfs 1 row is hidden";
     EXPECT_EQ(job.hDevice, reinterpret_cast<void*>(0x105));
     EXPECT_STREQ(job.devId, "DEV5");
@@ -166,7 +167,7 @@ TEST_F(Run, RomfsOnePathComesFromThePageNotFromItsBox) {
     p.Settings().romfs1Path = "held.img";
     ASSERT_TRUE(p.StartIsp({"typed-boot.pkg", "typed-res.img", "typed-demo"}));
     Pump();
-    EXPECT_STREQ(p.Job(0).romfs1Path, "held.img");
+    EXPECT_EQ(p.Job(0).romfs1Path, config::HomePath("held.img"));
     EXPECT_EQ(config::Read(config::isp::kRomfs1Name), "held.img");
     EXPECT_EQ(config::Read(config::isp::kRedbootName), "typed-boot.pkg");
     EXPECT_EQ(config::Read(config::isp::kRomfsName), "typed-res.img");

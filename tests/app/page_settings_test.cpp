@@ -4,6 +4,7 @@
 #include "support/temp_home.h"
 
 #include "kestrellib/program/config_files.h"
+#include "kestrellib/program/config_overrides.h"
 
 #include <gtest/gtest.h>
 
@@ -91,5 +92,44 @@ TEST(DramType, MissingItemWritesZeroIntoSectionTwo) {
     ApplyDramType(0);
     EXPECT_EQ(config::ReadString(config::kConfigIni, "2", "value"), "0x0");
 }
+
+struct DramCase {
+    const char* name;
+    int index;
+    bool found;
+    int value;
+};
+
+class DramForOneRun : public ::testing::TestWithParam<DramCase> {};
+
+// The Dram setting of one run reaches every config.ini reader through an override while the
+// file keeps its bytes; an index that names no setting is not found.
+TEST_P(DramForOneRun, IsSeenByReadersWithoutWritingConfigIni) {
+    test::TempHome home;
+    const std::string config = "[General]\nItemName=X\n[X2]\n0=hynix\n1=samsung\n2=none\n"
+                               "3=\nhynix=17\nsamsung=0x12c\nvalue=0x5\n";
+    home.WriteFile("config.ini", config);
+    const DramCase& c = GetParam();
+    const DramSetting dram = ResolveDramType(c.index);
+    EXPECT_EQ(dram.section, "X2");
+    EXPECT_EQ(dram.found, c.found);
+    if (dram.found) {
+        const config::OneRunOverrides run;
+        config::SetOverride(config::kConfigIni, dram.section, "value", dram.ValueText());
+        EXPECT_EQ(config::cfg::ItemValue(2), c.value);
+        EXPECT_EQ(config::ReadString(config::kConfigIni, "x2", "VALUE"), dram.ValueText());
+    }
+    EXPECT_EQ(config::cfg::ItemValue(2), 5) << "the override ends with the run";
+    EXPECT_EQ(home.ReadFile("config.ini"), config);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DramForOneRun,
+                         ::testing::Values(DramCase{"first", 0, true, 17},
+                                           DramCase{"hex", 1, true, 300},
+                                           DramCase{"names_a_missing_key", 2, false, 0},
+                                           DramCase{"empty_entry", 3, false, 0},
+                                           DramCase{"no_entry", 5, false, 0},
+                                           DramCase{"negative", -1, false, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "station_fakes.h"
 #include "support/temp_home.h"
 
+#include "kestrellib/program/config_files.h"
+
 #include <gtest/gtest.h>
 
 using namespace kestrel;
@@ -238,7 +240,7 @@ TEST_F(Reactions, DemoCopyStartsWhenEveryDeviceHasReported) {
     EXPECT_FALSE(view.ispEnabled);
     page.HandleStatus(kStatusDemoReady, 0, nullptr);
     EXPECT_EQ(started, 1);
-    EXPECT_EQ(dir, "demo");
+    EXPECT_EQ(dir, config::HomePath("demo")) << "a relative demo directory is the home's";
     page.HandleStatus(kStatusDemoReady, 0, nullptr); // nothing awaited any more
     EXPECT_EQ(started, 1);
     EXPECT_EQ(page.State().demoPending, 0);

@@ -64,7 +64,8 @@ TEST_F(ResourceImageCheckTest, ImagesAreReadAsTheBuildMadeThem) {
 
     const Outcome plain = Check(Image(), 1, ImageEncoding::kPlain);
     EXPECT_EQ(plain.failures, 0) << plain.text;
-    EXPECT_NE(plain.text.find("ok     Romfs: ROMFS image, "), std::string::npos) << plain.text;
+    EXPECT_NE(plain.text.find("ok     Romfs: " + Image() + ": ROMFS image, "), std::string::npos)
+        << plain.text;
     EXPECT_NE(plain.text.find("volume \"RES\""), std::string::npos) << plain.text;
 
     const Outcome kz = Check(compressed, 1, ImageEncoding::kPlain);

@@ -42,7 +42,9 @@ TEST_F(Workspace, TheDemoWorkspaceIsSound) {
     EXPECT_EQ(CountOf(r.out, "FAILED"), 0u) << r.out;
     EXPECT_NE(r.out.find("ok     loader class 0 level 1: record 0x8000E000"), std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("ok     Romfs: ROMFS image"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("ok     Romfs: " + home.Path("resource.img") + ": ROMFS image"),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("\nWorkspace ok\n"), std::string::npos) << r.out;
 }
 
@@ -112,11 +114,91 @@ INSTANTIATE_TEST_SUITE_P(
                             "FileName=patch/patch.bin",
                             "[Patch7]\nenable=1\nEntryAddr=0x80100000\nFileName=patch/none.bin");
               },
-              "RomPatch.ini [Patch7]: patch program \"patch/none.bin\" is missing"},
+              "RomPatch.ini [Patch7]: patch program \"patch/none.bin\" (/"},
         Fault{"IspIniMissing",
               [](Workspace& w) { std::filesystem::remove(w.home.Dir() / "isp.ini"); },
               "isp.ini: missing"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// One malformed value (or line) each, as an engineer might type it, and the line check gives.
+struct Malformed {
+    const char* name;
+    const char* file;
+    const char* from;
+    const char* to;
+    bool failed;          // FAILED (changes what a device gets) or a note
+    const char* expected; // "file:line: key: value: what is expected"
+    friend void PrintTo(const Malformed& m, std::ostream* os) { *os << m.name; }
+};
+
+class MalformedValues : public Workspace, public ::testing::WithParamInterface<Malformed> {};
+
+TEST_P(MalformedValues, AreNamedWithFileAndLine) {
+    const Malformed& m = GetParam();
+    Replace(m.file, m.from, m.to);
+    const CliResult r = Check();
+    EXPECT_NE(r.out.find(std::string(m.failed ? "FAILED " : "note   ") + m.expected + "\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.status, m.failed ? 1 : 0) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, MalformedValues,
+    ::testing::Values(
+        Malformed{"MaxsizeWord", "isp.ini", "maxsize=8", "maxsize=abc", true,
+                  "isp.ini:8: [Romfs] maxsize: abc: an integer from 0 to 4095 megabytes "
+                  "(0 means 32)"},
+        Malformed{"MaxsizeWithUnit", "isp.ini", "maxsize=8", "maxsize=8MB", true,
+                  "isp.ini:8: [Romfs] maxsize: 8MB: an integer from 0 to 4095 megabytes "
+                  "(0 means 32)"},
+        Malformed{"MaxsizeUpperCaseHex", "isp.ini", "maxsize=8", "maxsize=0X8", true,
+                  "isp.ini:8: [Romfs] maxsize: 0X8: an integer from 0 to 4095 megabytes "
+                  "(0 means 32)"},
+        Malformed{"ImageTypeOutOfRange", "isp.ini", "ImageType=3", "ImageType=7", true,
+                  "isp.ini:23: [General] ImageType: 7: 1 (boot code), 2 (resources) or 3 "
+                  "(program all)"},
+        Malformed{"ImageTypeWord", "isp.ini", "ImageType=3", "ImageType=three", true,
+                  "isp.ini:23: [General] ImageType: three: 1 (boot code), 2 (resources) or 3 "
+                  "(program all)"},
+        Malformed{"DramTypeWithoutEntry", "isp.ini", "Dramtype=0", "Dramtype=5", true,
+                  "isp.ini:24: [General] Dramtype: 5: the index of a Dram type in config.ini "
+                  "[Item2] (0, 1)"},
+        Malformed{"ItemValueBadHex", "config.ini", "value=0x00000003", "value=0xZZ", true,
+                  "config.ini:11: [Item0] value: 0xZZ: an integer (decimal, or 0x hexadecimal), "
+                  "32 bits"},
+        Malformed{"ClockByteWord", "config.ini", "freq_arm=4", "freq_arm=x", true,
+                  "config.ini:34: [Freq0] freq_arm: x: an integer from 0 to 255 (one byte)"},
+        Malformed{"ClockByteTooLarge", "config.ini", "freq_arm=4", "freq_arm=256", true,
+                  "config.ini:34: [Freq0] freq_arm: 256: an integer from 0 to 255 (one byte)"},
+        Malformed{"GeneralRenamed", "config.ini", "[General]", "[Settings]", true,
+                  "config.ini: [General]: (missing): a [General] section with ItemNum, ItemName, "
+                  "FreqNum and FreqName; without it the boot code carries no option item and no "
+                  "clock entry"},
+        Malformed{"BrokenSectionHeader", "isp.ini", "[Romfs]", "[Romfs", true,
+                  "isp.ini:5: [Romfs: (section header): a closing ']'; without it the keys below "
+                  "stay in [Redboot]"},
+        Malformed{"ReadVerifyWord", "isp.ini", "readverify=1", "readverify=yes", false,
+                  "isp.ini:18: [Burn-D] readverify: yes: 0 or 1"},
+        Malformed{"KeyBeforeFirstSection", "isp.ini", "[Redboot]", "eccmode=1\n[Redboot]", false,
+                  "isp.ini:1: eccmode: 1: a [section] header above it; keys outside sections "
+                  "are not read"},
+        Malformed{"DuplicateKey", "isp.ini", "DualImage=1", "DualImage=1\nDualImage=0", false,
+                  "isp.ini:10: [Romfs] DualImage: 0: one value; line 9 gives this key first and "
+                  "this line is not read"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Workspace, ImagePathsAreNamedInFullAndRelativePathsComeFromTheHome) {
+    const CliResult r = Run("--home " + Home() + " check");
+    EXPECT_NE(r.out.find("ok     Romfs: " + home.Path("resource.img") + ": ROMFS image"),
+              std::string::npos)
+        << r.out;
+    std::filesystem::remove(home.Dir() / "resource.img");
+    const CliResult missing = Run("--home " + Home() + " check");
+    EXPECT_NE(missing.out.find("FAILED Romfs: " + home.Path("resource.img") + " is missing"),
+              std::string::npos)
+        << missing.out;
+}
 
 TEST_F(Workspace, OnlyWhatTheRunModeUsesIsChecked) {
     home.WriteFile("resource.img", std::string(5000, 'x'));

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -115,6 +116,58 @@ TEST_F(Cli, EightDevicesOfDifferentGeometriesWithFaultsVerifyBitForBit) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(Count(r.out, "-> VERIFIED"), 8u) << r.out;
     EXPECT_EQ(Count(home.ReadFile("isp-runs.jsonl"), "\"result\":\"ok\""), 8u);
+}
+
+TEST_F(Cli, OptionsApplyToOneRunAndLeaveBothIniFilesByteIdentical) {
+    const std::string isp = home.ReadFile("isp.ini");
+    const std::string config = home.ReadFile("config.ini");
+    const Result r = Isp(kTwoDevices,
+                         "--mode 1 --boot " + home.Path("boot/boot.pkg") + " --resource " +
+                             home.Path("resource.img") + " --dram 1 --read-verify 0 --rebuild 0",
+                         "--mode 1");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Count(r.out, "-> VERIFIED"), 2u) << r.out;
+    EXPECT_EQ(home.ReadFile("isp.ini"), isp);
+    EXPECT_EQ(home.ReadFile("config.ini"), config);
+}
+
+TEST_F(Cli, DramTypeWithoutAnEntryIsRefusedBeforeAnyDevice) {
+    const std::string config = home.ReadFile("config.ini");
+    const Result r = Isp(kTwoDevices, "--dram 5");
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find("--dram 5: config.ini [Item2] has no key 5"), std::string::npos) << r.err;
+    EXPECT_EQ(Count(r.out, "Begin write"), 0u) << r.out;
+    EXPECT_EQ(home.ReadFile("config.ini"), config);
+}
+
+TEST_F(Cli, AWorkspaceCopiedElsewhereUsesItsOwnImages) {
+    const auto copy = home.Dir() / "copy";
+    std::filesystem::create_directory(copy);
+    for (const char* name :
+         {"isp.ini", "config.ini", "RomPatch.ini", "boot", "patch", "resource.img"}) {
+        std::filesystem::copy(home.Dir() / name, copy / name,
+                              std::filesystem::copy_options::recursive);
+    }
+    // The original's images are gone: a copy that still named them could not run.
+    std::filesystem::remove_all(home.Dir() / "boot");
+    std::filesystem::remove(home.Dir() / "resource.img");
+    home.WriteFile("farm.ini", kTwoDevices);
+    const Result r = Run("--home " + copy.string() + " --sim-config " + home.Path("farm.ini") +
+                         " isp --quiet verify");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Count(r.out, "-> VERIFIED"), 2u) << r.out;
+}
+
+TEST_F(Cli, DemoWorkspaceKeepsAnEditedWorkspaceUnlessForced) {
+    home.WriteFile("isp.ini", "[Romfs]\nmaxsize=16\n");
+    const Result refused = Run("demo-workspace " + Home());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("already holds a workspace (isp.ini, config.ini, RomPatch.ini)"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(home.ReadFile("isp.ini"), "[Romfs]\nmaxsize=16\n");
+    EXPECT_EQ(Run("demo-workspace --force " + Home()).status, 0);
+    EXPECT_NE(home.ReadFile("isp.ini").find("name=resource.img\n"), std::string::npos);
 }
 
 } // namespace

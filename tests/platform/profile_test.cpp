@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace kestrel::platform;
@@ -29,22 +31,27 @@ TEST_F(ProfileTest, NamesMatchWithoutCaseAndFirstDuplicateWins) {
     EXPECT_EQ(GetProfileInt("Romfs", "enable", 1, path), 1);
 }
 
-TEST_F(ProfileTest, IntegersParseLikeThePlatformReader) {
-    const auto path = Ini("[G]\na=12abc\nb=0x1F\nc=-5\nd=abc\ne=\nf=  7  \ng=0X10\n");
-    EXPECT_EQ(GetProfileInt("G", "a", 9, path), 12);
-    EXPECT_EQ(GetProfileInt("G", "b", 9, path), 31);
-    EXPECT_EQ(GetProfileInt("G", "c", 9, path), -5);
-    EXPECT_EQ(GetProfileInt("G", "d", 9, path), 0);
-    EXPECT_EQ(GetProfileInt("G", "e", 9, path), 9) << "an empty value yields the default";
-    EXPECT_EQ(GetProfileInt("G", "f", 9, path), 7);
-    EXPECT_EQ(GetProfileInt("G", "g", 9, path), 16);
-    EXPECT_EQ(GetProfileInt("G", "missing", 9, path), 9);
-    EXPECT_EQ(GetProfileInt("Other", "a", 9, path), 9);
-}
-
 TEST_F(ProfileTest, MissingOrUnreadableFileGivesDefaults) {
     EXPECT_EQ(GetProfileString("A", "b", "dflt", home_.Path("none.ini")), "dflt");
     EXPECT_EQ(GetProfileInt("A", "b", 42, home_.Dir().string()), 42) << "a directory reads empty";
+}
+
+TEST_F(ProfileTest, OnlyRegularFilesAreReadAndAFifoNeverBlocks) {
+    const auto fifo = home_.Path("isp.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    std::string bytes;
+    std::string why;
+    EXPECT_EQ(ReadProfileFile(fifo, &bytes, &why), ProfileFileKind::kNotAFile);
+    EXPECT_NE(why.find(fifo), std::string::npos) << why;
+    EXPECT_NE(why.find("named pipe"), std::string::npos) << why;
+    EXPECT_EQ(GetProfileInt("Romfs", "maxsize", 32, fifo), 32);
+    EXPECT_FALSE(WriteProfileString("Romfs", "maxsize", "8", fifo, &why));
+    EXPECT_NE(why.find("not a regular file"), std::string::npos) << why;
+
+    EXPECT_EQ(ReadProfileFile(home_.Dir().string(), &bytes, &why), ProfileFileKind::kNotAFile);
+    EXPECT_NE(why.find("directory"), std::string::npos) << why;
+    EXPECT_EQ(ReadProfileFile(home_.Path("none.ini"), &bytes, &why), ProfileFileKind::kMissing);
+    EXPECT_NE(why.find(home_.Path("none.ini")), std::string::npos) << why;
 }
 
 TEST_F(ProfileTest, StringsAreCutAt255AndQuotesRemoved) {
@@ -87,6 +94,83 @@ TEST_F(ProfileTest, WriteCreatesTheFileAndKeepsLfFiles) {
     EXPECT_EQ(home_.ReadFile("t.ini"), "[A]\nx=1\ny=2\n");
     ASSERT_TRUE(DeleteProfileKey("a", "X", path));
     EXPECT_EQ(home_.ReadFile("t.ini"), "[A]\ny=2\n");
+}
+
+// Bytes of ASCII text in UTF-16 little- or big-endian with the byte-order mark.
+std::string Utf16(const std::string& ascii, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF"s : "\xFF\xFE"s;
+    for (const char c : ascii) {
+        out += bigEndian ? "\0"s + c : std::string(1, c) + '\0';
+    }
+    return out;
+}
+
+struct WriteCase {
+    const char* name;
+    std::string before;
+    std::string after; // after setting [S] k=new and [S] added=1
+};
+
+class ProfileWriteKeepsTheFilesForm : public ::testing::TestWithParam<WriteCase> {
+protected:
+    TempHome home_;
+};
+
+TEST_P(ProfileWriteKeepsTheFilesForm, InItsOwnEncodingAndLineEnds) {
+    const WriteCase& c = GetParam();
+    home_.WriteFile("t.ini", c.before);
+    ASSERT_TRUE(WriteProfileString("S", "k", "new", home_.Path("t.ini")));
+    ASSERT_TRUE(WriteProfileString("S", "added", "1", home_.Path("t.ini")));
+    EXPECT_EQ(home_.ReadFile("t.ini"), c.after);
+    EXPECT_EQ(GetProfileString("S", "k", "", home_.Path("t.ini")), "new");
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, ProfileWriteKeepsTheFilesForm,
+                         ::testing::Values(WriteCase{"utf16le", Utf16("[S]\r\nk=old\r\n", false),
+                                                     Utf16("[S]\r\nk=new\r\nadded=1\r\n", false)},
+                                           WriteCase{"utf16be", Utf16("[S]\r\nk=old\r\n", true),
+                                                     Utf16("[S]\r\nk=new\r\nadded=1\r\n", true)},
+                                           WriteCase{"utf8_bom", "\xEF\xBB\xBF[S]\nk=old\n",
+                                                     "\xEF\xBB\xBF[S]\nk=new\nadded=1\n"},
+                                           WriteCase{"cr_only", "[S]\rk=old\r[T]\rx=1\r",
+                                                     "[S]\rk=new\radded=1\r[T]\rx=1\r"},
+                                           WriteCase{"mixed_ends_kept", "[S]\r\nk=old\n#x=1\r",
+                                                     "[S]\r\nk=new\n#x=1\radded=1\r\n"},
+                                           WriteCase{"keys_before_section_kept", "a=1\r\n[S]\r\n",
+                                                     "a=1\r\n[S]\r\nk=new\r\nadded=1\r\n"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProfileTest, WriteGoesThroughASymbolicLink) {
+    home_.WriteFile("real.ini", "[S]\r\nk=old\r\n");
+    std::filesystem::create_directory(home_.Dir() / "conf");
+    std::filesystem::create_symlink("../real.ini", home_.Dir() / "conf" / "isp.ini");
+    const auto link = (home_.Dir() / "conf" / "isp.ini").string();
+    ASSERT_TRUE(WriteProfileString("S", "k", "new", link));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(home_.ReadFile("real.ini"), "[S]\r\nk=new\r\n");
+}
+
+TEST_F(ProfileTest, ReadOnlyFileIsNeitherWrittenNorMadeWritable) {
+    const std::string original = "[S]\r\nk=old\r\n";
+    const auto path = Ini(original);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    std::string why;
+    EXPECT_FALSE(WriteProfileString("S", "k", "new", path, &why));
+    EXPECT_NE(why.find(path), std::string::npos) << why;
+    EXPECT_NE(why.find("read-only"), std::string::npos) << why;
+    EXPECT_EQ(home_.ReadFile("t.ini"), original);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+}
+
+TEST_F(ProfileTest, ReplacementKeepsTheFileMode) {
+    const auto path = Ini("[S]\r\nk=old\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_TRUE(WriteProfileString("S", "k", "new", path));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST_F(ProfileTest, ConcurrentReadersNeverSeeATornFile) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
 
 using namespace kestrel::config;
 using kestrel::test::TempHome;
@@ -25,6 +27,28 @@ TEST(ConfigFiles, WithoutIspIniTheDefaultsApplyAndTheFileIsReportedMissing) {
     home.WriteFile("isp.ini", "");
     EXPECT_EQ(IsIniFileExist("isp.ini"), 0);
     EXPECT_EQ(IsIniFileExist(nullptr), -1);
+}
+
+TEST(ConfigFiles, PathsFromIniFilesAreTakenFromTheHome) {
+    TempHome home;
+    const std::string dir = home.Dir().string();
+    EXPECT_EQ(HomePath("boot/boot.pkg"), dir + "/boot/boot.pkg");
+    EXPECT_EQ(HomePath("/abs/image.img"), "/abs/image.img");
+    EXPECT_EQ(HomePath(""), "");
+    // A relative home is a full path too, so every message names the file in full.
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(home.Dir());
+    setenv("KESTREL_HOME", "sub", 1);
+    EXPECT_EQ(HomePath("x.img"), dir + "/sub/x.img");
+    std::filesystem::current_path(cwd);
+}
+
+TEST(ConfigFiles, ADirectoryOrFifoNamedLikeAnIniFileIsNoFile) {
+    TempHome home;
+    std::filesystem::create_directory(home.Dir() / "isp.ini");
+    EXPECT_EQ(IsIniFileExist("isp.ini"), -1);
+    ASSERT_EQ(::mkfifo(home.Path("config.ini").c_str(), 0644), 0);
+    EXPECT_EQ(IsIniFileExist("config.ini"), -1) << "and it returned instead of blocking";
 }
 
 TEST(ConfigFiles, Romfs1SizeIsGatedByEnable) {

@@ -195,10 +195,10 @@ TEST_F(ResourceWriterTest, MissingFileOrDirectoryIsReported) {
     }
     job.romfsPath = nullptr;
     EXPECT_EQ(Write(ResourceImageKind::kRomfs), -1);
-    EXPECT_THAT(boxes, ElementsAre("Device:0 ==>Error : Can't open file.\n",
-                                   "Device:0 ==>Error : Can't open file.\n",
-                                   "Device:0 ==>Error : Can't open file.\n",
-                                   "Device:0 ==>Error : Can't open file.\n"));
+    EXPECT_THAT(boxes, ElementsAre("Device:0 ==>Error : Can't open file.\n/nonexistent/romfs.img\n",
+                                   "Device:0 ==>Error : Can't open file.\n" + dir + "\n",
+                                   "Device:0 ==>Error : Can't open file.\n(no file is named)\n",
+                                   "Device:0 ==>Error : Can't open file.\n(no file is named)\n"));
     EXPECT_TRUE(nand.testedBlocks.empty());
 }
 
