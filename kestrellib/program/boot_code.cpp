@@ -183,6 +183,9 @@ int WriteImageFile(IspJob& job, NandInfo& info, std::span<std::uint8_t> eraseMap
     const std::uint32_t bootDevice = device::QueryBootDeviceId(job);
     if (bootDevice == 0 || bootDevice == 1) {
         for (std::uint32_t block = 32; block < 64; ++block) {
+            if (StopRequested(job.devIndex)) {
+                return 0;
+            }
             device::TestNandBlock(layout, job.hDevice, block);
         }
     }

@@ -1,7 +1,8 @@
 #pragma once
 // Stop requests: the station asks the programming procedures of one device, or of every device,
 // to end early. The procedures look at the request at safe points only (each poll of the wait
-// for a device, before each block test and each page of a resource image) and then return -1
+// for a device, before each block test, each page of a resource image and each page of boot
+// code, also between the skips past a page that fails) and then return -1
 // without a message box, leaving whatever was written so far; the area record is written last,
 // so a resource area cut short this way is never mistaken for a complete one.
 //

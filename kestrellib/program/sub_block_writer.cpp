@@ -77,6 +77,9 @@ bool WriteSubBlock(WriteCursor& cursor, const SubHeader& subHeader, BootImageRea
 
         const std::uint32_t firstTried = page;
         while (!writer.WritePage(pageData, page)) {
+            if (writer.Stopped()) {
+                return false;
+            }
             ++page;
             if (page - firstTried >= maxSkipped) {
                 platform::ShowMessageBox(PageFailureMessage(blockIndex, firstTried, maxSkipped));

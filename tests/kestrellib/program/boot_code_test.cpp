@@ -411,6 +411,22 @@ TEST(BootCodeSteps, IdLengthIsRecountedUpToTheRepeatedMakerCode) {
 
 namespace {
 
+TEST_F(BootCode, AStopRequestSkipsTheReserveAreaTest) {
+    IspJob job = AddDevice(sim::DeviceConfig{}, 5);
+    const std::string image = SaveImage(MixedImage(2048));
+    RequestStop(5);
+    EXPECT_EQ(Run(job, image), -1);
+    ClearStopRequests();
+    const std::uint32_t pagesPerBlock = Device().Geometry().pagesPerBlock;
+    int reserveErases = 0;
+    for (const sim::CommandRecord& command : Device().CommandLog()) {
+        const std::uint32_t block = command.Address() / pagesPerBlock;
+        reserveErases += command.SubCommand() == 0x11 && block >= 32 && block < 64 ? 1 : 0;
+    }
+    EXPECT_EQ(reserveErases, 0) << "the blocks of the reserve area are not tested once stopped";
+    EXPECT_TRUE(boxes_.empty()) << boxes_.front();
+}
+
 TEST_F(BootCode, AStopRequestEndsTheWriteQuietlyBeforeAnyDataPage) {
     IspJob job = AddDevice(sim::DeviceConfig{}, 3);
     const std::string image = SaveImage(MixedImage(2048));
