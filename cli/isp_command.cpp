@@ -8,6 +8,7 @@
 #include "cli/run_pump.h"
 #include "cli/run_record.h"
 #include "cli/sha256.h"
+#include "cli/sim_host_errors.h"
 #include "cli/terminal_view.h"
 
 #include "app/station/isp_page.h"
@@ -215,7 +216,10 @@ int RunIsp(const IspOptions& options) {
         for (int i = 0; i < deviceCount; ++i) {
             const IspJob& job = page.Job(i);
             const DeviceProgress d = monitor.Device(i);
-            const bool ok = monitor.Succeeded(i, mode);
+            // A simulated device that recorded a host error was driven wrongly, whatever the
+            // procedures reported: a real device would have refused or misread the same.
+            const std::string hostErrors = SimulatedHostErrors(job);
+            const bool ok = monitor.Succeeded(i, mode) && hostErrors.empty();
             allOk = allOk && ok;
             RunRecord r;
             r.time = runTime;
@@ -241,6 +245,9 @@ int RunIsp(const IspOptions& options) {
             }
             r.ok = ok;
             r.message = monitor.Explanation(i, mode);
+            if (!hostErrors.empty()) {
+                r.message = r.message.empty() ? hostErrors : r.message + " | " + hostErrors;
+            }
             records.push_back(r);
             auto seconds = [](const Phase& p) {
                 char text[16];

@@ -1,5 +1,6 @@
 #include "cli/run_monitor.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -157,10 +158,24 @@ bool RunMonitor::Succeeded(int index, int mode) const {
 
 std::string RunMonitor::Explanation(int index, int mode) const {
     const DeviceProgress d = Device(index);
+    // A text repeated (the same failure met again and again) is given once, with its count.
     auto join = [](const std::vector<std::string>& texts) {
-        std::string all;
+        std::vector<std::pair<std::string, int>> distinct;
         for (const auto& t : texts) {
-            all += (all.empty() ? "" : " | ") + t;
+            auto it = std::find_if(distinct.begin(), distinct.end(),
+                                   [&t](const auto& d) { return d.first == t; });
+            if (it == distinct.end()) {
+                distinct.emplace_back(t, 1);
+            } else {
+                ++it->second;
+            }
+        }
+        std::string all;
+        for (const auto& [text, count] : distinct) {
+            all += (all.empty() ? "" : " | ") + text;
+            if (count > 1) {
+                all += " (" + std::to_string(count) + " times)";
+            }
         }
         return all;
     };

@@ -21,6 +21,13 @@ struct Chip {
     std::uint8_t eccMode = 0; // 1 or 0
     bool pairedPages = false; // MLC chip whose pages come in pairs (classes 9 and 10)
 
+    // A chip of the identification table whose cell type (bits 2..3 of id byte 2) stores more
+    // than one bit per cell. Such chips accept page programs only in ascending order within a
+    // block.
+    bool IsMlc() const {
+        return pairedPages || (idClass >= 0 && id.size() > 2 && ((id[2] >> 2) & 0x03) != 0);
+    }
+
     std::uint64_t PageCount() const {
         return static_cast<std::uint64_t>(pagesPerBlock) * blockCount;
     }

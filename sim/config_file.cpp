@@ -2,6 +2,7 @@
 
 #include "sim/farm.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -159,6 +160,17 @@ bool Apply(Section& section, const std::string& key, std::string_view value, std
         c.chip.pairedPages = n == 1;
         return true;
     }
+    if (key == "page_order" || key == "bad_block_status") {
+        if (!number(1)) {
+            return false;
+        }
+        if (key == "page_order") {
+            c.pageOrder = n == 1;
+        } else {
+            c.badBlockStatus = n == 1;
+        }
+        return true;
+    }
     if (key == "loader_level" || key == "loader_class") {
         if (!number(15)) {
             return false;
@@ -188,16 +200,19 @@ bool Apply(Section& section, const std::string& key, std::string_view value, std
             static_cast<std::uint16_t>(n);
         return true;
     }
-    if (key == "vendor" || key == "product" || key == "revision" || key == "instance") {
+    if (key == "vendor" || key == "product" || key == "revision" || key == "instance" ||
+        key == "port" || key == "usb_serial") {
         std::string text(Trim(value));
         if (text.empty() || text.size() > 64) {
             why = "expected 1 to 64 characters";
             return false;
         }
-        (key == "vendor"     ? c.vendor
-         : key == "product"  ? c.product
-         : key == "revision" ? c.revision
-                             : c.instance) = text;
+        (key == "vendor"       ? c.vendor
+         : key == "product"    ? c.product
+         : key == "revision"   ? c.revision
+         : key == "port"       ? c.port
+         : key == "usb_serial" ? c.usbSerial
+                               : c.instance) = text;
         return true;
     }
     if (key == "factory_bad" || key == "failing_pages") {
@@ -404,12 +419,22 @@ bool ParseSimConfig(std::string_view text, std::vector<DeviceConfig>& devices, s
         }
     }
     std::uint64_t total = 0;
+    std::vector<std::string> ports;
     for (const Section& section : sections) {
         std::string why;
         if (!Check(section, why)) {
             error = "device at line " + std::to_string(section.line) + ": " + why;
             return false;
         }
+        // One port holds one device: a port shared by two devices would merge them.
+        const std::string port = Lower(section.config.port);
+        if (!port.empty() &&
+            (section.count > 1 || std::find(ports.begin(), ports.end(), port) != ports.end())) {
+            error = "device at line " + std::to_string(section.line) + ": port " +
+                    section.config.port + " holds one device only";
+            return false;
+        }
+        ports.push_back(port);
         total += section.count;
     }
     if (total > kMaxSimulatedDevices) {

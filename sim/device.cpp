@@ -96,6 +96,10 @@ const char* HostErrorName(HostErrorKind kind) {
     switch (kind) {
     case HostErrorKind::kProgramNotErased:
         return "program into a page that is not erased";
+    case HostErrorKind::kPageOrder:
+        return "page programmed out of order in its block";
+    case HostErrorKind::kUpperPageFirst:
+        return "upper page programmed before its lower page";
     case HostErrorKind::kLengthMismatch:
         return "wrong data length";
     case HostErrorKind::kAddressOutOfRange:
@@ -150,8 +154,15 @@ DeviceConfig DeviceConfig::ForClass(int idClass) {
     return ForChip(chip ? *chip : DefaultChip());
 }
 
+static DeviceConfig WithInstance(DeviceConfig config) {
+    if (config.instance.empty()) {
+        config.instance = platform::devices::UsbStorInstance(config.usbSerial, config.port, "0");
+    }
+    return config;
+}
+
 Device::Device(DeviceConfig config)
-    : config_(std::move(config)),
+    : config_(WithInstance(std::move(config))),
       path_(platform::devices::UsbStorInterfacePath(config_.vendor, config_.product,
                                                     config_.revision, config_.instance)),
       friendlyName_(platform::devices::UsbStorFriendlyName(config_.vendor, config_.product)),
@@ -227,14 +238,21 @@ void Device::SetPlugListener(std::function<void(std::uint32_t, const std::string
     listener_ = std::move(fn);
 }
 
+std::string Device::InterfacePath() const {
+    std::lock_guard guard(lock_);
+    return path_;
+}
+
 void Device::Notify(std::uint32_t event) {
     std::function<void(std::uint32_t, const std::string&)> listener;
+    std::string path;
     {
         std::lock_guard guard(lock_);
         listener = listener_;
+        path = path_;
     }
     if (listener) {
-        listener(event, path_);
+        listener(event, path);
     }
 }
 
@@ -262,6 +280,20 @@ void Device::Replug() {
         ++generation_;
     }
     Notify(platform::devices::kDeviceArrival);
+}
+
+void Device::ReplugOnPort(const std::string& port) {
+    {
+        std::lock_guard guard(lock_);
+        if (present_) {
+            return;
+        }
+        config_.port = port;
+        config_.instance = platform::devices::UsbStorInstance(config_.usbSerial, port, "0");
+        path_ = platform::devices::UsbStorInterfacePath(config_.vendor, config_.product,
+                                                        config_.revision, config_.instance);
+    }
+    Replug();
 }
 
 void Device::Restart() {
@@ -425,8 +457,10 @@ int Device::Run(const platform::devices::ScsiRequest& request, double& costUs) {
         expected = config_.loaderLevel == 0 ? kOldIdRecordSize : kNandInfoSize;
     }
     if (expected != kAnyLength && request.length != expected) {
+        // The loader takes exactly the transfer the sub-command carries and rejects any other.
         NoteHostError(HostErrorKind::kLengthMismatch, sub, address, request.length,
                       "expected " + std::to_string(expected));
+        return kErrorGenFailure;
     }
     return RunSub(sub, address, direction, static_cast<std::uint8_t*>(request.buffer),
                   request.length, costUs);
@@ -476,9 +510,8 @@ int Device::RunSub(std::uint8_t sub, std::uint32_t address, Direction direction,
             NoteHostError(HostErrorKind::kAddressOutOfRange, sub, address, length, "page");
             return kErrorGenFailure;
         }
-        nand_.EraseBlockOf(address);
         costUs += lat.blockEraseUs;
-        return 0;
+        return nand_.EraseBlockOf(address) ? 0 : kErrorGenFailure;
     case 0x12:
     case 0x13: {
         if (memory_.Word(kDiskWindowWord) == 0) {
@@ -495,10 +528,8 @@ int Device::RunSub(std::uint8_t sub, std::uint32_t address, Direction direction,
             return kErrorGenFailure;
         }
         if (sub == 0x12) {
-            if (!nand_.Program(address, data, length)) {
-                NoteHostError(HostErrorKind::kProgramNotErased, sub, address, length, "");
-            }
             costUs += lat.pageProgramUs;
+            return ProgramOutcome(nand_.Program(address, data, length), sub, address, length, "");
         } else {
             const std::size_t n = std::min<std::size_t>(length, chip.pageSize);
             nand_.Read(address, data, n);
@@ -536,12 +567,14 @@ int Device::RunSub(std::uint8_t sub, std::uint32_t address, Direction direction,
         }
         auto block = takeIn(kSysInfoBlockSize);
         // The loader keeps the record and programs it into the page the host names.
-        if (!nand_.Program(address, block.data(),
-                           std::min<std::size_t>(block.size(), chip.pageSize))) {
-            NoteHostError(HostErrorKind::kProgramNotErased, sub, address, length,
-                          "system-information page");
-        }
         costUs += lat.pageProgramUs;
+        const int result =
+            ProgramOutcome(nand_.Program(address, block.data(),
+                                         std::min<std::size_t>(block.size(), chip.pageSize)),
+                           sub, address, length, "system-information page");
+        if (result != 0) {
+            return result;
+        }
         sysInfo_ = block;
         sysInfoWrites_.push_back({address, std::move(block)});
         return 0;
@@ -552,6 +585,26 @@ int Device::RunSub(std::uint8_t sub, std::uint32_t address, Direction direction,
     default:
         return kErrorGenFailure; // not reached: unknown sub-commands are refused earlier
     }
+}
+
+int Device::ProgramOutcome(NandArray::ProgramResult result, std::uint8_t sub, std::uint32_t page,
+                           std::uint32_t length, const char* what) {
+    switch (result) {
+    case NandArray::ProgramResult::kDone:
+        return 0;
+    case NandArray::ProgramResult::kNotErased:
+        NoteHostError(HostErrorKind::kProgramNotErased, sub, page, length, what);
+        return 0; // carried out as the chip would: bits only cleared
+    case NandArray::ProgramResult::kOutOfOrder:
+        NoteHostError(HostErrorKind::kPageOrder, sub, page, length, what);
+        return kErrorGenFailure;
+    case NandArray::ProgramResult::kUpperFirst:
+        NoteHostError(HostErrorKind::kUpperPageFirst, sub, page, length, what);
+        return kErrorGenFailure;
+    case NandArray::ProgramResult::kBadBlockStatus:
+        return kErrorGenFailure;
+    }
+    return kErrorGenFailure;
 }
 
 bool Device::MemoryWrite(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) {
@@ -688,6 +741,15 @@ void Device::ClearFailures() {
 std::vector<std::uint8_t> Device::PageBytes(std::uint64_t page) const {
     std::lock_guard guard(lock_);
     return nand_.PageBytes(page);
+}
+
+std::vector<std::uint8_t> Device::ReadPage(std::uint64_t page) const {
+    std::lock_guard guard(lock_);
+    std::vector<std::uint8_t> bytes(config_.chip.pageSize, 0xFF);
+    if (nand_.ValidPage(page)) {
+        nand_.Read(page, bytes.data(), bytes.size());
+    }
+    return bytes;
 }
 
 bool Device::IsPageErased(std::uint64_t page) const {

@@ -20,10 +20,13 @@
 //   0x20 out  NAND info record, 64 bytes (level 1 and up)
 //   0x30 out  system-information block, 1024 bytes, programmed at page `address` (level 1 up)
 //   0x31 in   system-information block, 1024 bytes (level 1 and up)
-// A command the loader level does not have, an unknown sub-command, a wrong direction or a
-// misaligned or out-of-range address fails with kErrorGenFailure (31) and is recorded as a host
-// error; a wrong length is recorded and served as far as it goes; a program into a page that is
-// not erased is recorded and carried out as the chip would (bits only cleared).
+// A command the loader level does not have, an unknown sub-command, a wrong direction, a
+// misaligned or out-of-range address or a data length that is not what the sub-command carries
+// (a page command of another length than the page size) fails with kErrorGenFailure (31) and is
+// recorded as a host error, as are programs the chip refuses for their order (nand_array.h);
+// a program into a page that is not erased is recorded and carried out as the chip would (bits
+// only cleared). With the config's bad-block status on, an erase or program of a bad block fails
+// with kErrorGenFailure without being a host error.
 //
 // Device memory words: 0x9D800010 loader signature (A5, 01, level | class << 4, 5A, 0, 0, 0, 0);
 // 0x9D80012C disk window (power-on 1): while it is 0, page commands 0x12 and 0x13 reach the
@@ -73,6 +76,8 @@ inline constexpr std::size_t kOldIdRecordSize = 16;
 
 enum class HostErrorKind {
     kProgramNotErased,   // a page programmed twice without an erase in between
+    kPageOrder,          // a page programmed below one already programmed in its block
+    kUpperPageFirst,     // upper page of a pair programmed while its lower page holds nothing
     kLengthMismatch,     // data length not what the sub-command carries
     kAddressOutOfRange,  // page beyond the chip, memory beyond the address space
     kMisalignedAddress,  // memory address not a multiple of 4
@@ -112,7 +117,8 @@ struct SysInfoWrite {
 
 class Device {
 public:
-    // Identity fields (revision, instance) must be filled; the farm does it in Add.
+    // The revision must be filled (the farm does it in Add); an empty instance is made from the
+    // config's USB serial and port.
     explicit Device(DeviceConfig config);
     ~Device();
     Device(const Device&) = delete;
@@ -120,7 +126,7 @@ public:
 
     const DeviceConfig& Config() const { return config_; }
     const Chip& Geometry() const { return config_.chip; }
-    const std::string& InterfacePath() const { return path_; }
+    std::string InterfacePath() const;
     const std::string& FriendlyName() const { return friendlyName_; }
     bool IsProductionModel() const;
 
@@ -129,6 +135,10 @@ public:
     std::uint64_t Generation() const; // changes at every unplug and restart
     void Unplug();
     void Replug();
+    // Plugs an unplugged device into another USB port: it comes back with the instance and
+    // interface path of that port (a given `instance` of the config is replaced too). Nothing
+    // happens while the device is present.
+    void ReplugOnPort(const std::string& port);
     // Leaves now; comes back after delayMs (the config's restart delay when omitted), scaled by
     // the clock's sleep scale (at once in tests that set it to 0).
     void Restart();
@@ -148,6 +158,9 @@ public:
 
     // ---- device side
     std::vector<std::uint8_t> PageBytes(std::uint64_t page) const; // stored, no read faults
+    // The page as the host's read command returns it: the same read faults (failing pages,
+    // factory-bad blocks) apply.
+    std::vector<std::uint8_t> ReadPage(std::uint64_t page) const;
     bool IsPageErased(std::uint64_t page) const;
     std::uint32_t PageProgramsSinceErase(std::uint64_t page) const;
     BlockStats BlockStatsOf(std::uint32_t block) const;
@@ -192,6 +205,9 @@ private:
     int RunSub(std::uint8_t sub, std::uint32_t address, Direction direction, std::uint8_t* data,
                std::uint32_t length, double& costUs);
     bool TakeFailure(std::uint8_t sub, int& code);
+    // The command's result for what the chip made of a program, host errors noted.
+    int ProgramOutcome(NandArray::ProgramResult result, std::uint8_t sub, std::uint32_t page,
+                       std::uint32_t length, const char* what);
     void NoteHostError(HostErrorKind kind, std::uint8_t sub, std::uint32_t address,
                        std::uint32_t length, std::string detail);
     bool MemoryWrite(std::uint32_t address, const std::uint8_t* data, std::uint32_t length);
@@ -204,7 +220,7 @@ private:
     void Notify(std::uint32_t event);
 
     DeviceConfig config_;
-    std::string path_;
+    std::string path_; // guarded by lock_ (it changes with ReplugOnPort)
     std::string friendlyName_;
 
     mutable std::mutex lock_;

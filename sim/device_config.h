@@ -70,21 +70,34 @@ struct DeviceConfig {
     std::uint16_t sysInfoBlock = 2;   // in the factory system-information record
     std::uint16_t bootAreaOffset = 2; // ditto
 
-    // SCSI inquiry strings and USB instance. An empty revision or instance is filled in by the
-    // device set of the simulation: revisions 1.00, 1.01, ... in order of addition, so that
-    // every device keeps an identity of its own; give two devices the same revision to see
-    // them share one.
+    // SCSI inquiry strings, USB port and serial. The farm fills an empty revision with 1.00 (the
+    // units of one production batch all report one revision, and the station tells them apart
+    // by their port) and an empty port with 1-1.1, 1-1.2, ... in order of addition. The
+    // instance part of the interface path is made from serial and port as on Linux
+    // ("<serial>&<port>&0", or "kestrel&<port>&0" without a serial) unless `instance` is given.
     std::string vendor = "USB DISK";
     std::string product = "MASS STORAGE";
     std::string revision;
+    std::string port;
+    std::string usbSerial;
     std::string instance;
 
-    std::vector<std::uint32_t> factoryBadBlocks; // read back as 0x00, erase and program fail
+    std::vector<std::uint32_t> factoryBadBlocks; // read back as 0x00, keep nothing
     std::vector<GrownBadBlock> grownBadBlocks;
     // Pages whose read-back differs from what was programmed in one byte (in the middle of the
     // page), every time they are read.
     std::vector<std::uint32_t> failingPages;
     std::vector<FailureRule> failures;
+
+    // Page programs within a block must come in ascending page order, as MLC and most modern SLC
+    // chips require: a program below (or at) the highest page programmed since the block's erase
+    // fails and is recorded as a host error. Unset: on for MLC chips (Chip::IsMlc), off else.
+    std::optional<bool> pageOrder;
+    // Erase and program of a bad block (factory-bad, or grown-bad and worn out) fail with a
+    // check condition, as on chips whose status register reports them; off, the commands pass
+    // and the data do not stick.
+    bool badBlockStatus = false;
+    bool PageOrderRule() const { return pageOrder.value_or(chip.IsMlc()); }
 
     // Values of the NAND chip's parameter registers at power-on; registers not listed read 0.
     std::map<std::uint8_t, std::uint8_t> parameterRegisters = DefaultParameterRegisters();

@@ -1,6 +1,7 @@
 #pragma once
-// A simulated device's NAND as a PageSource for the device-side readers: pages as stored,
-// without the read faults the host would see (the readers decode what the device holds).
+// A simulated device's NAND as a PageSource for the device-side readers: pages as the host's read
+// command returns them, with the same read faults (a failing page, a factory-bad block), so a
+// reader never finds clean what the host would read wrong.
 
 #include "sim/device.h"
 #include "sim/page_source.h"
@@ -17,7 +18,7 @@ public:
         if (physicalPage >= device_->Geometry().PageCount()) {
             return false;
         }
-        const auto bytes = device_->PageBytes(physicalPage);
+        const auto bytes = device_->ReadPage(physicalPage);
         const std::size_t n = std::min(bytes.size(), out.size());
         std::copy_n(bytes.begin(), n, out.begin());
         std::fill(out.begin() + static_cast<std::ptrdiff_t>(n), out.end(), 0xFF);

@@ -2,7 +2,7 @@
 
 #include "platform/devices/usbstor_path.h"
 
-#include <cstdio>
+#include <string>
 
 namespace kestrel::sim {
 
@@ -13,14 +13,10 @@ std::shared_ptr<Device> Farm::Add(DeviceConfig config) {
         number = added_++;
     }
     if (config.revision.empty()) {
-        char text[16];
-        std::snprintf(text, sizeof text, "%u.%02u", 1 + number / 100, number % 100);
-        config.revision = text;
+        config.revision = kSharedRevision;
     }
-    if (config.instance.empty()) {
-        char text[48];
-        std::snprintf(text, sizeof text, "7&2f3e4d5c&0&sim%04u&0", number);
-        config.instance = text;
+    if (config.port.empty() && config.instance.empty()) {
+        config.port = "1-1." + std::to_string(number + 1);
     }
     auto device = std::make_shared<Device>(std::move(config));
     device->SetPlugListener(

@@ -9,8 +9,9 @@
 //   ... run the station ...
 //   EXPECT_TRUE(dev->HostErrors().empty());
 //
-// Add fills an empty revision with 1.00, 1.01, ... in order of addition (so every device has an
-// identity of its own) and an empty instance with a serial of its own. Listeners hear every
+// Add fills an empty revision with kSharedRevision (units of one batch report one revision, so
+// the station must tell them apart by their port) and an empty port with 1-1.1, 1-1.2, ... in
+// order of addition, the ports of one hub. Listeners hear every
 // arrival and removal (on the thread that caused it, or the restart thread of the device).
 
 #include "sim/device.h"
@@ -24,6 +25,8 @@
 #include <vector>
 
 namespace kestrel::sim {
+
+inline constexpr const char* kSharedRevision = "1.00";
 
 using PlugListener = std::function<void(std::uint32_t event, const std::string& path)>;
 

@@ -8,10 +8,33 @@ namespace kestrel::sim {
 NandArray::NandArray(const DeviceConfig& config)
     : chip_(config.chip), blocks_(config.chip.blockCount), stats_(config.chip.blockCount),
       factoryBad_(config.factoryBadBlocks.begin(), config.factoryBadBlocks.end()),
-      failingPages_(config.failingPages.begin(), config.failingPages.end()) {
+      failingPages_(config.failingPages.begin(), config.failingPages.end()),
+      pageOrder_(config.PageOrderRule()), badBlockStatus_(config.badBlockStatus),
+      highest_(config.chip.blockCount, -1) {
     for (const GrownBadBlock& g : config.grownBadBlocks) {
         grownBadAfter_[g.block] = g.afterErases;
     }
+    if (chip_.pairedPages) {
+        std::vector<std::int32_t> lower;
+        std::vector<std::int32_t> upper;
+        for (std::uint32_t i = 0; i < chip_.pagesPerBlock; ++i) {
+            (IsUpperPage(i) ? upper : lower).push_back(static_cast<std::int32_t>(i));
+        }
+        lowerOf_.assign(chip_.pagesPerBlock, -1);
+        for (std::size_t n = 0; n < upper.size() && n < lower.size(); ++n) {
+            lowerOf_[static_cast<std::size_t>(upper[n])] = lower[n];
+        }
+    }
+}
+
+bool NandArray::IsUpperPage(std::uint32_t i) {
+    if (i <= 2) {
+        return false;
+    }
+    if (i >= 252) {
+        return true;
+    }
+    return (i & ~1u) % 4 != 2;
 }
 
 bool NandArray::WornOut(std::uint32_t block) const {
@@ -32,14 +55,19 @@ const NandArray::Page* NandArray::Find(std::uint64_t page) const {
     return &blocks_[block][page % chip_.pagesPerBlock];
 }
 
-void NandArray::EraseBlockOf(std::uint64_t page) {
+bool NandArray::EraseBlockOf(std::uint64_t page) {
     const std::uint32_t block = BlockOf(page);
     if (block >= stats_.size()) {
-        return;
+        return true;
     }
+    const bool reportBad = badBlockStatus_ && IsBlockBad(block);
     ++stats_[block].erases;
+    highest_[block] = -1;
+    if (reportBad) {
+        return false;
+    }
     if (FactoryBad(block) || !blocks_[block]) {
-        return; // a factory-bad block keeps nothing; an untouched one holds nothing
+        return true; // a factory-bad block keeps nothing; an untouched one holds nothing
     }
     Page* pages = blocks_[block].get();
     for (std::uint32_t i = 0; i < chip_.pagesPerBlock; ++i) {
@@ -48,16 +76,34 @@ void NandArray::EraseBlockOf(std::uint64_t page) {
         }
         pages[i].programs = 0;
     }
+    return true;
 }
 
-bool NandArray::Program(std::uint64_t page, const std::uint8_t* data, std::size_t length) {
+NandArray::ProgramResult NandArray::Program(std::uint64_t page, const std::uint8_t* data,
+                                            std::size_t length) {
     const std::uint32_t block = BlockOf(page);
     if (block >= stats_.size()) {
-        return true;
+        return ProgramResult::kDone;
     }
+    const auto index = static_cast<std::int32_t>(page % chip_.pagesPerBlock);
     ++stats_[block].programs;
+    if (badBlockStatus_ && IsBlockBad(block)) {
+        return ProgramResult::kBadBlockStatus;
+    }
+    if (pageOrder_ && index <= highest_[block] && IsPageErased(page)) {
+        return ProgramResult::kOutOfOrder;
+    }
+    if (!lowerOf_.empty() && lowerOf_[static_cast<std::size_t>(index)] >= 0) {
+        const std::uint64_t lower =
+            page - static_cast<std::uint64_t>(index) +
+            static_cast<std::uint64_t>(lowerOf_[static_cast<std::size_t>(index)]);
+        if (PageProgramsSinceErase(lower) == 0) {
+            return ProgramResult::kUpperFirst;
+        }
+    }
+    highest_[block] = std::max(highest_[block], index);
     if (FactoryBad(block)) {
-        return true; // the chip reports nothing; the data simply do not stick
+        return ProgramResult::kDone; // the chip reports nothing; the data simply do not stick
     }
     length = std::min<std::size_t>(length, chip_.pageSize);
     if (!blocks_[block]) {
@@ -87,7 +133,7 @@ bool NandArray::Program(std::uint64_t page, const std::uint8_t* data, std::size_
     if (WornOut(block) && length > 0) {
         stored.bytes[0] ^= 0x01; // a stuck cell: the first byte reads back one bit wrong
     }
-    return wasErased;
+    return wasErased ? ProgramResult::kDone : ProgramResult::kNotErased;
 }
 
 void NandArray::Read(std::uint64_t page, std::uint8_t* out, std::size_t length) const {

@@ -3,7 +3,14 @@
 // a block to 0xFF; programming can only clear bits (the stored byte becomes old AND new); a
 // second program of a page without an erase in between is a host error, recorded and then
 // carried out as the chip would (AND). Factory-bad blocks read 0x00 and keep nothing; grown-bad
-// blocks store one bit wrong once worn out; failing pages read back one byte wrong. Pages are
+// blocks store one bit wrong once worn out; failing pages read back one byte wrong.
+//
+// Programs that the chip refuses (nothing is stored): a page below or at the highest page
+// programmed since the block's erase when the page-order rule is on; on a paired-page chip, an
+// upper page whose lower page holds no successful program since the erase (the lower pages are
+// 0, 1 and the indexes 2, 3, 6, 7, 10, 11, ... up to 251 of a 256-page block; the n-th lower
+// page pairs with the n-th upper page); with the bad-block status on, any program or erase of a
+// bad block. Pages are
 // stored sparsely: an erased page takes no memory, so chips of several GiB cost only what was
 // written. Not thread-safe: the owning device serialises access.
 
@@ -33,11 +40,22 @@ public:
         return static_cast<std::uint32_t>(page / chip_.pagesPerBlock);
     }
 
-    // Erases the block holding `page`.
-    void EraseBlockOf(std::uint64_t page);
+    enum class ProgramResult {
+        kDone,
+        kNotErased,      // carried out (AND), but the page was programmed since its erase
+        kOutOfOrder,     // refused: page order within the block
+        kUpperFirst,     // refused: upper page of a pair whose lower page holds nothing
+        kBadBlockStatus, // refused: bad block, reported by the chip's status
+    };
+
+    // Erases the block holding `page`; false when the chip reports the erase failed (a bad block
+    // with the bad-block status on).
+    bool EraseBlockOf(std::uint64_t page);
     // Programs the first data.size() bytes of the page (at most a page); the rest keeps its
-    // bytes. Returns false when the page was already programmed since its last erase.
-    bool Program(std::uint64_t page, const std::uint8_t* data, std::size_t length);
+    // bytes.
+    ProgramResult Program(std::uint64_t page, const std::uint8_t* data, std::size_t length);
+    // Whether the page index within a block is an upper page of a pair (paired-page chips).
+    static bool IsUpperPage(std::uint32_t indexInBlock);
     // Reads length bytes (at most a page) as the host would see them.
     void Read(std::uint64_t page, std::uint8_t* out, std::size_t length) const;
 
@@ -68,6 +86,12 @@ private:
     std::unordered_set<std::uint32_t> factoryBad_;
     std::unordered_map<std::uint32_t, std::uint32_t> grownBadAfter_;
     std::unordered_set<std::uint64_t> failingPages_;
+    bool pageOrder_;
+    bool badBlockStatus_;
+    // Per block, the highest page index programmed since its erase, -1 for none.
+    std::vector<std::int32_t> highest_;
+    // Paired-page chips: the lower page of each upper page index, -1 for a lower page.
+    std::vector<std::int32_t> lowerOf_;
 };
 
 } // namespace kestrel::sim

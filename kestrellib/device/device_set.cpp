@@ -3,7 +3,9 @@
 #include "platform/devices/usbstor_path.h"
 
 #include <array>
+#include <deque>
 #include <mutex>
+#include <utility>
 
 namespace kestrel::device {
 namespace {
@@ -14,11 +16,39 @@ struct Entry {
     std::string devId;
 };
 
+struct Departed {
+    DeviceHandle handle;
+    std::string path;
+    int index; // the position the entry had when the handle left
+};
+
 struct DeviceSet {
     std::mutex lock;
     int count = 0;
     std::array<Entry, kDeviceSetCapacity> entries;
+    // Handles that left the table with the path they had, newest last (handle values are never
+    // given out twice, so an old handle names its unit for good).
+    std::deque<Departed> departed;
 };
+
+void RememberDeparted(DeviceSet& s, DeviceHandle handle, const std::string& path, int index) {
+    if (handle == nullptr) {
+        return;
+    }
+    if (s.departed.size() >= kDepartedMemory) {
+        s.departed.pop_front();
+    }
+    s.departed.push_back({handle, path, index});
+}
+
+const Departed* FindDeparted(const DeviceSet& s, DeviceHandle handle) {
+    for (auto it = s.departed.rbegin(); handle != nullptr && it != s.departed.rend(); ++it) {
+        if (it->handle == handle) {
+            return &*it;
+        }
+    }
+    return nullptr;
+}
 
 DeviceSet& Set() {
     static DeviceSet set;
@@ -41,6 +71,18 @@ void CutBeforeLast(std::string& text, char c) {
 }
 
 } // namespace
+
+std::string InstanceFromPath(std::string_view path) {
+    const std::size_t last = path.rfind('#');
+    if (last == std::string_view::npos || last == 0) {
+        return {};
+    }
+    const std::size_t before = path.rfind('#', last - 1);
+    if (before == std::string_view::npos) {
+        return {};
+    }
+    return platform::devices::ToUpperAscii(path.substr(before + 1, last - before - 1));
+}
 
 std::string DevIdFromPath(std::string_view path) {
     std::string id(path);
@@ -76,12 +118,16 @@ bool OpenAndRegisterDevice(const std::string& path) {
 DeviceHandle RegisterDevice(DeviceHandle handle, const std::string& path,
                             const std::string& devId) {
     const std::string id = platform::devices::ToUpperAscii(devId);
+    const std::string instance = InstanceFromPath(path);
     DeviceSet& s = Set();
     std::lock_guard guard(s.lock);
     for (int i = 0; i < s.count; ++i) {
         Entry& e = s.entries[static_cast<std::size_t>(i)];
-        if (e.devId == id) {
+        if (e.devId == id && InstanceFromPath(e.path) == instance) {
             DeviceHandle previous = e.handle;
+            if (previous != handle) {
+                RememberDeparted(s, previous, e.path, i);
+            }
             e.handle = handle;
             e.path = platform::devices::ToUpperAscii(path);
             e.devId = id;
@@ -109,6 +155,7 @@ bool CloseDevice(DeviceHandle handle) {
     }
     for (int i = 0; i < s.count; ++i) {
         if (s.entries[static_cast<std::size_t>(i)].handle == handle) {
+            RememberDeparted(s, handle, s.entries[static_cast<std::size_t>(i)].path, i);
             for (int j = i; j + 1 < s.count; ++j) {
                 s.entries[static_cast<std::size_t>(j)] =
                     std::move(s.entries[static_cast<std::size_t>(j + 1)]);
@@ -145,6 +192,40 @@ DeviceHandle FindDeviceByDevId(const std::string& devId) {
     return nullptr;
 }
 
+DeviceHandle FindRestartedDevice(const std::string& devId, DeviceHandle previous) {
+    const std::string wanted = platform::devices::ToUpperAscii(devId);
+    DeviceSet& s = Set();
+    std::lock_guard guard(s.lock);
+    std::string previousPath;
+    bool known = false;
+    for (int i = 0; i < s.count && previous != nullptr; ++i) {
+        if (s.entries[static_cast<std::size_t>(i)].handle == previous) {
+            previousPath = s.entries[static_cast<std::size_t>(i)].path;
+            known = true;
+            break;
+        }
+    }
+    if (const Departed* gone = known ? nullptr : FindDeparted(s, previous)) {
+        previousPath = gone->path;
+        known = true;
+    }
+    DeviceHandle only = nullptr;
+    int sameId = 0;
+    const std::string instance = InstanceFromPath(previousPath);
+    for (int i = 0; i < s.count; ++i) {
+        const Entry& e = s.entries[static_cast<std::size_t>(i)];
+        if (e.devId != wanted) {
+            continue;
+        }
+        if (known && InstanceFromPath(e.path) == instance) {
+            return e.handle;
+        }
+        only = e.handle;
+        ++sameId;
+    }
+    return !known && sameId == 1 ? only : nullptr;
+}
+
 int DeviceIndexOf(DeviceHandle handle) {
     DeviceSet& s = Set();
     std::lock_guard guard(s.lock);
@@ -154,6 +235,30 @@ int DeviceIndexOf(DeviceHandle handle) {
         }
     }
     return kUnknownDeviceIndex;
+}
+
+int DeviceIndexOrLastOf(DeviceHandle handle) {
+    DeviceSet& s = Set();
+    std::lock_guard guard(s.lock);
+    for (int i = 0; i < s.count; ++i) {
+        if (s.entries[static_cast<std::size_t>(i)].handle == handle) {
+            return i;
+        }
+    }
+    const Departed* gone = FindDeparted(s, handle);
+    return gone != nullptr ? gone->index : kUnknownDeviceIndex;
+}
+
+std::string DevicePathOf(DeviceHandle handle) {
+    DeviceSet& s = Set();
+    std::lock_guard guard(s.lock);
+    for (int i = 0; i < s.count && handle != nullptr; ++i) {
+        if (s.entries[static_cast<std::size_t>(i)].handle == handle) {
+            return s.entries[static_cast<std::size_t>(i)].path;
+        }
+    }
+    const Departed* gone = FindDeparted(s, handle);
+    return gone != nullptr ? gone->path : std::string();
 }
 
 int DeviceCount() {

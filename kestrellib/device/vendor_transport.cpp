@@ -1,5 +1,6 @@
 #include "kestrellib/device/vendor_transport.h"
 
+#include "kestrellib/device/device_removal.h"
 #include "kestrellib/program/stop_request.h"
 
 #include "platform/clock/clock.h"
@@ -59,6 +60,12 @@ int SendWithRetry(Sender sender, DeviceHandle handle, std::uint8_t sub, std::uin
         if (program::StopRequested(DeviceIndexOf(handle))) {
             return 0;
         }
+        if (devices::IsGone(handle)) {
+            // Nothing will reach a device that is gone: no retries, and one message for the
+            // handle however many commands still fail on it.
+            ReportDeviceRemoved(handle, DeviceIndexOrLastOf(handle), error);
+            return 0;
+        }
         platform::Sleep(kRetryIntervalMs);
     }
     ShowFailure(sender, handle, error);
@@ -74,8 +81,13 @@ int TransferMemory(DeviceHandle handle, std::uint8_t* buffer, bool write, std::u
     std::uint32_t offset = 0;
     while (offset < length) {
         const std::uint32_t chunk = length - offset < kMemoryChunk ? length - offset : kMemoryChunk;
+        // A full chunk that fails is sent again (kChunkSendLimit sends in all); the last, shorter
+        // chunk is sent once, and its failure fails the transfer. A device that is gone is
+        // not sent to again.
+        const int sends = chunk == kMemoryChunk ? kChunkSendLimit : 1;
         int sent = 0;
-        for (int tries = 0; tries < kChunkSendLimit && sent == 0; ++tries) {
+        for (int tries = 0; tries < sends && sent == 0 && !(tries > 0 && devices::IsGone(handle));
+             ++tries) {
             sent =
                 write
                     ? WriteVendorSector(buffer + offset, handle, kWriteDeviceMemory, address, chunk)

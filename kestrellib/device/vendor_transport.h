@@ -7,14 +7,17 @@
 // times, 500 ms apart (platform::Sleep, so tests make the waits instant); after the tenth
 // failure they show one modal box with the device number and the last error code and return 0
 // once it is confirmed. A null handle returns 0 at once with nothing sent or shown. They return
-// 1 on success.
+// 1 on success. A device that is gone (the devices layer says so after its removal or the error
+// of a vanished device) is not retried: the first failure returns 0 at once, and only the first
+// one on that handle shows a box, the one of device_removal.h.
 //
 // Dispatchers (VendorWrite, VendorRead) choose per sub-command what is sent (kSubCommands):
 // device-memory transfers (0x01, 0x02) go in 2048-byte chunks at addresses that are multiples
-// of 4 (a misaligned address fails at once with nothing sent); a chunk that fails is sent again
-// to the same address, at most kChunkSendLimit times in all, then the dispatcher gives up and
-// returns 0. The last, shorter chunk is treated the same way: its failure fails the transfer,
-// so that a failed 4- or 8-byte word read is never reported as a success. Sub-commands with a
+// of 4 (a misaligned address fails at once with nothing sent); a full chunk that fails is sent
+// again to the same address, at most kChunkSendLimit times in all, then the dispatcher gives up
+// and returns 0. The last, shorter chunk is sent once: its failure (one error box) fails the
+// transfer, so that a failed 4- or 8-byte word read is never reported as a success, nor
+// reported three times. Sub-commands with a
 // forced-0 address are sent with 0 whatever the caller passed; sub-commands the dispatcher
 // does not carry send nothing and return 1. They return 1 on success and 0 on failure.
 //

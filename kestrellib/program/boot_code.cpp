@@ -24,29 +24,57 @@ namespace {
 using device::NandInfo;
 using device::NandLayout;
 
+using PageBuffer = std::array<std::uint8_t, kMaxPageSize>;
+
+// A page of the boot area whose place lies among the index pages of its block (the level-0
+// header copies at pages 16 and 17 of a 256-page block). It is written when the index pass
+// reaches past it, or after the pass, so that the block is programmed in ascending page order
+// as MLC chips require; where it lands does not change.
+struct DeferredPage {
+    std::uint32_t page;
+    PageBuffer data;
+};
+
 // Data and index pages go through the verified page write of the device: erase-once, write,
 // read back and compare.
 class DevicePageWriter : public PageWriter {
 public:
-    DevicePageWriter(std::span<std::uint8_t> eraseMap, IspJob& job, const NandInfo& info)
-        : eraseMap_(eraseMap), job_(job), info_(info) {}
+    DevicePageWriter(std::span<std::uint8_t> eraseMap, IspJob& job, const NandInfo& info,
+                     std::vector<DeferredPage> deferred = {})
+        : eraseMap_(eraseMap), job_(job), info_(info), deferred_(std::move(deferred)) {}
     bool WritePage(std::span<const std::uint8_t> data, std::uint32_t page) override {
-        return device::WritePageVerified(eraseMap_, job_, info_, data.data(), page) == 1;
+        FlushDeferred(page);
+        return Write(data.data(), page);
     }
-    bool Stopped() const override { return StopRequested(job_.devIndex); }
+    bool Stopped() const override { return JobShouldEnd(job_); }
+    // Writes the deferred pages of the block of `before` that lie below it (all of them when
+    // `before` is kAll); their outcome is not examined, as for the other header copies.
+    void FlushDeferred(std::uint32_t before = kAll) {
+        const std::uint32_t b = info_.pagesPerBlock;
+        while (!deferred_.empty() &&
+               (before == kAll ||
+                (deferred_.front().page < before && deferred_.front().page / b == before / b))) {
+            Write(deferred_.front().data.data(), deferred_.front().page);
+            deferred_.erase(deferred_.begin());
+        }
+    }
+    static constexpr std::uint32_t kAll = 0xFFFFFFFF;
 
 private:
+    bool Write(const std::uint8_t* data, std::uint32_t page) {
+        return device::WritePageVerified(eraseMap_, job_, info_, data, page) == 1;
+    }
     std::span<std::uint8_t> eraseMap_;
     IspJob& job_;
     const NandInfo& info_;
+    std::vector<DeferredPage> deferred_; // ascending
 };
-
-using PageBuffer = std::array<std::uint8_t, kMaxPageSize>;
 
 // Where the boot area ends and the image data begin, and what the index write needs.
 struct BootArea {
     std::uint64_t dataStart = 0;              // byte address of the first data page
-    std::vector<std::uint32_t> reservedPages; // pages of the index pass already holding data
+    std::vector<std::uint32_t> reservedPages; // pages of the index pass that hold other data
+    std::vector<DeferredPage> deferred;       // those pages, written in order with the index
 };
 
 bool ShowFailure(const IspJob& job, const char* text) {
@@ -131,8 +159,8 @@ bool WriteBootAreaLevel0(IspJob& job, const NandInfo& info, std::span<std::uint8
     };
     if (big) {
         device::TestNandBlock(layout, job.hDevice, 0);
-        write(header, 16);
-        write(kept, 17);
+        area.deferred.push_back({16, header});
+        area.deferred.push_back({17, kept});
         area.reservedPages = {16, 17};
     }
     device::TestNandBlock(layout, job.hDevice, big ? 16 : 1);
@@ -178,6 +206,7 @@ int WriteImageFile(IspJob& job, NandInfo& info, std::span<std::uint8_t> eraseMap
     }
     const std::uint32_t p = info.pageSize;
     const std::uint32_t b = info.pagesPerBlock;
+    DevicePageWriter writer(eraseMap, job, info, std::move(area.deferred));
 
     // Reserve area.
     const std::uint32_t bootDevice = device::QueryBootDeviceId(job);
@@ -192,6 +221,7 @@ int WriteImageFile(IspJob& job, NandInfo& info, std::span<std::uint8_t> eraseMap
 
     BootImageReader reader;
     if (job.redbootPath == nullptr || !reader.Open(job.redbootPath)) {
+        writer.FlushDeferred();
         return 1; // no image to copy; the boot area stands
     }
     if (const ImageError error = reader.ReadHeader(); error != ImageError::kNone) {
@@ -233,7 +263,6 @@ int WriteImageFile(IspJob& job, NandInfo& info, std::span<std::uint8_t> eraseMap
         return 0;
     }
 
-    DevicePageWriter writer(eraseMap, job, info);
     IndexArea index(p);
     WriteCursor cursor{.address = area.dataStart};
     reader.Rewind();
@@ -254,7 +283,10 @@ int WriteImageFile(IspJob& job, NandInfo& info, std::span<std::uint8_t> eraseMap
         device::TestNandBlock(layout, job.hDevice, 0);
     }
     std::string message;
-    if (!WriteIndexPages(index, indexStart, passSlots, writer, area.reservedPages, &message)) {
+    const bool indexWritten =
+        WriteIndexPages(index, indexStart, passSlots, writer, area.reservedPages, &message);
+    writer.FlushDeferred();
+    if (!indexWritten) {
         if (!message.empty()) {
             platform::ShowMessageBox(message);
         }

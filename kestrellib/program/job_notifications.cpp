@@ -1,5 +1,6 @@
 #include "kestrellib/program/job_notifications.h"
 
+#include "kestrellib/program/stop_request.h"
 #include "platform/message_box/message_box.h"
 #include "platform/messages/message_sink.h"
 
@@ -28,6 +29,9 @@ void PostProgressSteps(const IspJob& job, std::uint32_t count) {
 }
 
 void ShowDeviceMessage(const IspJob& job, const char* format) {
+    if (JobShouldEnd(job) && JobDeviceGone(job)) {
+        return; // the device is gone: its one removal message says what happened
+    }
     char text[256];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
@@ -37,6 +41,9 @@ void ShowDeviceMessage(const IspJob& job, const char* format) {
 }
 
 void ShowDeviceMessage(const IspJob& job, const char* format, const std::string& detail) {
+    if (JobShouldEnd(job) && JobDeviceGone(job)) {
+        return;
+    }
     char text[512];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"

@@ -44,7 +44,8 @@ void PostProgressRange(const IspJob& job, std::uint32_t steps);
 // WM_ISP_STATUS 2 with lParam = devIndex, count times.
 void PostProgressSteps(const IspJob& job, std::uint32_t count);
 
-// Shows one of the texts above with the job's devIndex in a modal box.
+// Shows one of the texts above with the job's devIndex in a modal box. For a job whose device
+// is gone it shows the one removal message instead (once per handle, JobShouldEnd).
 void ShowDeviceMessage(const IspJob& job, const char* format);
 // The same for a text with a "%s" after the "%d".
 void ShowDeviceMessage(const IspJob& job, const char* format, const std::string& detail);

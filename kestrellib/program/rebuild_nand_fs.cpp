@@ -19,7 +19,7 @@ int RebuildNandFs(const device::NandLayout& layout, const IspJob& job, ResourceN
     const std::uint32_t count = std::min(kRebuildBlocks, available);
     std::uint32_t good = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (StopRequested(job.devIndex)) {
+        if (JobShouldEnd(job)) {
             return -1;
         }
         if (nand.TestBlock(static_cast<std::uint16_t>(layout.fsStart + i))) {

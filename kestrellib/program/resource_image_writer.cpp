@@ -72,7 +72,7 @@ int WriteChunk(const device::NandLayout& layout, const IspJob& job, const Resour
                std::vector<std::uint8_t>& check, ResourceNand& nand) {
     const std::uint32_t pageSize = layout.pageSize;
     for (std::uint32_t j = 0; j < pages; ++j) {
-        if (StopRequested(job.devIndex)) {
+        if (JobShouldEnd(job)) {
             return -1;
         }
         const std::uint32_t page = AreaPhysicalPage(layout, area, areaIndex, j);
@@ -164,7 +164,7 @@ int WriteResourceImage(const device::NandLayout& layout, const IspJob& job, Reso
 
     GoodBlockMap map(area.blocks);
     for (std::uint32_t i = 0; i < area.blocks; ++i) {
-        if (StopRequested(job.devIndex)) {
+        if (JobShouldEnd(job)) {
             return -1;
         }
         PostProgressSteps(job, 1);

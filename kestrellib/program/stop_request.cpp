@@ -1,5 +1,8 @@
 #include "kestrellib/program/stop_request.h"
 
+#include "kestrellib/device/device_removal.h"
+#include "platform/devices/devices.h"
+
 #include <array>
 #include <atomic>
 
@@ -34,6 +37,21 @@ bool StopRequested(int devIndex) {
     }
     return devIndex >= 0 && devIndex < kDevices &&
            stopDevice[static_cast<std::size_t>(devIndex)].load();
+}
+
+bool JobDeviceGone(const IspJob& job) {
+    return job.hDevice != nullptr && platform::devices::IsGone(job.hDevice);
+}
+
+bool JobShouldEnd(const IspJob& job) {
+    if (StopRequested(job.devIndex)) {
+        return true;
+    }
+    if (!JobDeviceGone(job)) {
+        return false;
+    }
+    device::ReportDeviceRemoved(job.hDevice, job.devIndex, platform::devices::kErrorNotConnected);
+    return true;
 }
 
 } // namespace kestrel::program

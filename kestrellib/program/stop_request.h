@@ -9,6 +9,7 @@
 // Requests stay set until cleared; the station clears them when a new run starts. Any thread may
 // request, clear or ask.
 
+#include "kestrel/isp_job.h"
 #include "platform/export.h"
 
 namespace kestrel::program {
@@ -24,6 +25,15 @@ void ClearStopRequests();
 
 // Whether the procedures of device devIndex should stop: its own request or the one for all.
 bool StopRequested(int devIndex);
+
+// Whether the job's device is gone (its handle closed on removal, or a command on it failed with
+// the error of a vanished device). A null handle is not gone: nothing was opened yet.
+bool JobDeviceGone(const IspJob& job);
+
+// Whether a procedure of the job should end at a safe point: a stop request for its device, or
+// its device is gone. For a gone device the one removal message is shown here unless a failed
+// command showed it already; the procedure then returns -1 without a message of its own.
+bool JobShouldEnd(const IspJob& job);
 
 } // namespace kestrel::program
 

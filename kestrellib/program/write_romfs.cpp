@@ -72,7 +72,7 @@ void* WaitForDevice(const IspJob& job) {
         if (StopRequested(job.devIndex)) {
             return nullptr;
         }
-        if (void* handle = device::FindDeviceByDevId(devId)) {
+        if (void* handle = device::FindRestartedDevice(devId, job.hDevice)) {
             return handle;
         }
     }

@@ -22,8 +22,11 @@ namespace kestrel::program {
 inline constexpr std::uint32_t kDevicePollMs = 1000;
 inline constexpr std::uint32_t kControllerFixupAddress = 0x93008008;
 
-// Polls the device set once a second (the first look after one second) for the job's devId;
-// returns its handle. Waits without limit unless a stop is requested (then null).
+// Polls the device set once a second (the first look after one second) for the job's unit: the
+// entry of the job's devId on the port its handle had (device::FindRestartedDevice), so a
+// device that restarted is found again on its own port and never confused with another unit of
+// the same revision; returns its handle. Waits without limit unless a stop is requested (then
+// null).
 void* WaitForDevice(const IspJob& job);
 
 // Reads the NAND record and computes the device's layout (with the large-page geometry for a

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace kestrel::platform::devices {
@@ -19,6 +20,7 @@ struct DevicesState {
     std::mutex lock; // backend, handles, nextHandle, subscribers, monitorBackend
     std::shared_ptr<Backend> backend;
     std::unordered_map<std::uintptr_t, std::shared_ptr<Connection>> handles;
+    std::unordered_set<std::uintptr_t> gone; // open handles whose device vanished
     // Handle values start high and step by 4 like Windows handles; they are never reused.
     std::uintptr_t nextHandle = 0x1000;
     std::map<std::uint64_t, HotplugCallback> subscribers;
@@ -155,6 +157,7 @@ bool Close(DeviceHandle handle) {
         }
         connection = std::move(it->second);
         s.handles.erase(it);
+        s.gone.erase(reinterpret_cast<std::uintptr_t>(handle));
     }
     // The device closes here, or when a command still in flight on another thread ends.
     return true;
@@ -174,9 +177,27 @@ int Send(DeviceHandle handle, const ScsiRequest& request) {
         if (it == s.handles.end()) {
             return kErrorInvalidHandle;
         }
+        if (s.gone.count(it->first) != 0) {
+            return kErrorNotConnected;
+        }
         connection = it->second;
     }
-    return connection->Send(request);
+    const int error = connection->Send(request);
+    if (error != 0 && connection->IsGoneError(error)) {
+        auto& s = State();
+        std::lock_guard guard(s.lock);
+        if (s.handles.count(reinterpret_cast<std::uintptr_t>(handle)) != 0) {
+            s.gone.insert(reinterpret_cast<std::uintptr_t>(handle));
+        }
+    }
+    return error;
+}
+
+bool IsGone(DeviceHandle handle) {
+    auto& s = State();
+    std::lock_guard guard(s.lock);
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    return s.handles.count(value) == 0 || s.gone.count(value) != 0;
 }
 
 std::size_t OpenHandleCount() {

@@ -100,6 +100,10 @@ public:
     // error code of the failure: the OS error of the pass-through (errno on Linux), a device
     // status that is not GOOD as an I/O error, kErrorNotConnected once the device is gone.
     virtual int Send(const ScsiRequest& request) = 0;
+    // Called by Send below after a failure, on the same thread. Whether `error` says the device
+    // has vanished (unplugged, cable pulled): the layer then fails every further command on the
+    // handle at once. The default knows kErrorNotConnected.
+    virtual bool IsGoneError(int error) const { return error == kErrorNotConnected; }
 };
 
 // What a backend's hot-plug monitor reports: an event code above and the interface path.
@@ -141,6 +145,12 @@ bool Close(DeviceHandle handle);
 // Sends one command. 0 on success, otherwise the error code (kErrorInvalidHandle for a handle
 // that is not open).
 int Send(DeviceHandle handle, const ScsiRequest& request);
+
+// Whether the device behind the handle is gone for good: the handle is not open (never was, or
+// was closed, as the device set does on a removal), or a command on it failed with the error of
+// a vanished device (Connection::IsGoneError). Every further Send on a handle gone that way
+// fails at once with kErrorNotConnected, without reaching the device; callers stop retrying.
+bool IsGone(DeviceHandle handle);
 
 // Number of handles open now (for tests and diagnostics).
 std::size_t OpenHandleCount();

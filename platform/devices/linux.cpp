@@ -72,6 +72,11 @@ public:
         return EIO;
     }
 
+    // What the kernel reports for a disk whose USB device went away.
+    bool IsGoneError(int error) const override {
+        return error == ENODEV || error == ENXIO || error == ESHUTDOWN;
+    }
+
 private:
     int fd_;
     LinuxSystemCalls calls_;

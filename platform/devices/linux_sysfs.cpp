@@ -1,5 +1,5 @@
 // The sysfs scan of the Linux backend: SCSI disks of the production model attached through
-// USB, with their SCSI generic node and the USB serial or port that makes their instance.
+// USB, with their SCSI generic node and the USB serial and port that make their instance.
 
 #include "platform/devices/linux_backend.h"
 #include "platform/devices/usbstor_path.h"
@@ -152,9 +152,7 @@ std::vector<LinuxModelDisk> ScanModelDisks(const std::string& sysfsRoot) {
             continue;
         }
         const std::string lun = disk.scsiAddress.substr(disk.scsiAddress.rfind(':') + 1);
-        const std::string instance = !disk.usbSerial.empty()
-                                         ? disk.usbSerial + "&" + lun
-                                         : "kestrel&" + disk.usbPort + "&" + lun;
+        const std::string instance = UsbStorInstance(disk.usbSerial, disk.usbPort, lun);
         disk.interfacePath =
             UsbStorInterfacePath(disk.vendor, disk.product, disk.revision, instance);
         disk.friendlyName = UsbStorFriendlyName(disk.vendor, disk.product);

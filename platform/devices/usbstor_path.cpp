@@ -40,6 +40,11 @@ std::string UsbStorInterfacePath(std::string_view vendor, std::string_view produ
            "#" + kDiskInterfaceClass;
 }
 
+std::string UsbStorInstance(std::string_view serial, std::string_view port, std::string_view lun) {
+    const std::string_view first = Trim(serial).empty() ? std::string_view("kestrel") : serial;
+    return std::string(Trim(first)) + "&" + std::string(Trim(port)) + "&" + std::string(lun);
+}
+
 std::string UsbStorFriendlyName(std::string_view vendor, std::string_view product) {
     return std::string(Trim(vendor)) + " " + std::string(Trim(product)) + " USB Device";
 }

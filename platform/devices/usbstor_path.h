@@ -15,6 +15,12 @@ namespace kestrel::platform::devices {
 std::string UsbStorInterfacePath(std::string_view vendor, std::string_view product,
                                  std::string_view revision, std::string_view instance);
 
+// The instance part of a USB disk's path on Linux and in the simulation: "<serial>&<port>&<lun>",
+// or "kestrel&<port>&<lun>" when the device reports no USB serial. The port (the USB port path,
+// e.g. "1-1.2") keeps it unique among present devices even when units of one batch share a
+// serial, and lets a unit that restarts on its port be found again.
+std::string UsbStorInstance(std::string_view serial, std::string_view port, std::string_view lun);
+
 // "<vendor> <product> USB Device", each inquiry string trimmed.
 std::string UsbStorFriendlyName(std::string_view vendor, std::string_view product);
 

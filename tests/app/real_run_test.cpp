@@ -53,6 +53,9 @@ TEST_F(GuiTest, BootCodeRunOnThreeSimulatedDevicesThroughTheLibrary) {
     }
     EXPECT_EQ(log.find("resource"), std::string::npos);
     EXPECT_TRUE(isp->isEnabled());
+    for (const auto& device : sim::TheFarm().Devices()) {
+        EXPECT_TRUE(device->HostErrors().empty());
+    }
 }
 
 } // namespace

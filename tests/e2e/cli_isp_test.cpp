@@ -91,11 +91,26 @@ TEST_F(Cli, UnpluggedDeviceFailsWithItsMessageWhileTheOtherSucceeds) {
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_NE(r.out.find("0    ok"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("1    FAILED"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Device1-->[WriteVendorSector]: error id: 1167"), std::string::npos)
+    EXPECT_NE(r.out.find("Device1-->The device was removed (error id: 1167)"), std::string::npos)
         << "the summary gives the device's own message";
+    EXPECT_EQ(Count(r.err, "Device1-->"), 1u) << "one message, no retries' worth of boxes\n"
+                                              << r.err;
     const std::string record = home.ReadFile("isp-runs.jsonl");
     EXPECT_NE(record.find("\"device\":1,"), std::string::npos);
     EXPECT_EQ(Count(record, "\"result\":\"failed\""), 1u) << record;
+    EXPECT_EQ(Count(record, "error id: 1167"), 1u) << record;
+}
+
+TEST_F(Cli, AHostErrorOnASimulatedDeviceFailsItNamingTheError) {
+    // A device that takes only 1024-byte pages answers the station's 2048-byte page writes
+    // with a length error: the host broke a rule of the device.
+    const Result r = Isp("[device]\nlatency = zero\n[device]\nlatency = zero\npage_size = 1024\n"
+                         "id = 2C DC 90 95 56\n",
+                         "--mode 1");
+    EXPECT_NE(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("1    FAILED"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("host error"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("wrong data length"), std::string::npos) << r.out;
 }
 
 TEST_F(Cli, EightDevicesOfDifferentGeometriesWithFaultsVerifyBitForBit) {
@@ -115,7 +130,10 @@ TEST_F(Cli, EightDevicesOfDifferentGeometriesWithFaultsVerifyBitForBit) {
     const Result r = Isp(zero, "--mode 3");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(Count(r.out, "-> VERIFIED"), 8u) << r.out;
-    EXPECT_EQ(Count(home.ReadFile("isp-runs.jsonl"), "\"result\":\"ok\""), 8u);
+    const std::string record = home.ReadFile("isp-runs.jsonl");
+    EXPECT_EQ(Count(record, "\"result\":\"ok\""), 8u);
+    // Eight units of one batch: one reduced identity for all, eight devices programmed.
+    EXPECT_EQ(Count(record, "REV_1.00\""), 8u) << record;
 }
 
 TEST_F(Cli, OptionsApplyToOneRunAndLeaveBothIniFilesByteIdentical) {

@@ -22,6 +22,10 @@ TEST(SimConfigFile, DescribesEachDevice) {
                        "fail = any:always:1167:100\n"
                        "parameter = 0xA0:0x40\n"
                        "revision = 2.00\n"
+                       "port = 2-1.4\n"
+                       "usb_serial = 4C530001\n"
+                       "page_order = 0\n"
+                       "bad_block_status = 1\n"
                        "latency = zero\n"
                        "\n"
                        "[Device]\n"
@@ -50,6 +54,13 @@ TEST(SimConfigFile, DescribesEachDevice) {
     EXPECT_EQ(a.failures[1].skip, 100u);
     EXPECT_EQ(a.parameterRegisters.at(0xA0), 0x40);
     EXPECT_EQ(a.revision, "2.00");
+    EXPECT_EQ(a.port, "2-1.4");
+    EXPECT_EQ(a.usbSerial, "4C530001");
+    EXPECT_FALSE(a.PageOrderRule()) << "switched off for an MLC chip";
+    EXPECT_TRUE(a.badBlockStatus);
+    EXPECT_TRUE(devices[1].PageOrderRule() == devices[1].chip.IsMlc());
+    EXPECT_FALSE(devices[1].badBlockStatus);
+    EXPECT_TRUE(devices[1].port.empty()) << "the farm gives each its own";
     EXPECT_EQ(a.latency.commandUs, 0);
     EXPECT_EQ(devices[1].bootDeviceId, 2u);
     EXPECT_EQ(devices[2].latency.bytesPerUs, 20);
@@ -97,7 +108,10 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCase{"[device]\nfail = 12:3\n", "fail"},
                       BadCase{"[device]\ncount = 65\n", "count"},
                       BadCase{"[device]\ncount = 40\n[device]\ncount = 25\n", "more than 64"},
-                      BadCase{"[device]\nblocks\n", "key = value"}));
+                      BadCase{"[device]\nblocks\n", "key = value"},
+                      BadCase{"[device]\ncount = 2\nport = 1-2\n", "port 1-2 holds one device"},
+                      BadCase{"[device]\nport = 1-2\n[device]\nport = 1-2\n", "line 3: port"},
+                      BadCase{"[device]\npage_order = 2\n", "page_order"}));
 
 TEST(SimEnvironment, SimulateAddsDefaultDevicesAndBadValuesAddNone) {
     TheFarm().Clear();

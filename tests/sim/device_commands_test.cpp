@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <optional>
 
 namespace kestrel::sim {
 namespace {
@@ -77,11 +79,10 @@ TEST(SimDevice, LoaderLevelZeroSendsTheOldSixteenByteRecord) {
     EXPECT_EQ(Le16(sent.data, 4), 8192);
     EXPECT_EQ(Le16(sent.data, 10), 4096);
     EXPECT_TRUE(device.HostErrors().empty());
-    // Asking a level-0 loader for the 64-byte record is a host error; the rest reads 0.
+    // Asking a level-0 loader for the 64-byte record is a host error, and refused.
     const auto wrong = In(device, 0x10, 0, 64);
-    EXPECT_EQ(wrong.result, 0);
+    EXPECT_EQ(wrong.result, 31);
     EXPECT_TRUE(HasHostError(device, HostErrorKind::kLengthMismatch));
-    EXPECT_EQ(wrong.data[40], 0);
 }
 
 TEST(SimDevice, LoaderSignatureSitsInDeviceMemory) {
@@ -144,8 +145,145 @@ TEST(SimDevice, PageCommandsCheckRangeAndLength) {
     EXPECT_EQ(None(device, 0x11, pages), 31);
     EXPECT_TRUE(HasHostError(device, HostErrorKind::kAddressOutOfRange));
     device.ClearHostErrors();
-    EXPECT_EQ(In(device, 0x13, 0, 512).result, 0);
+    EXPECT_EQ(In(device, 0x13, 0, 512).result, 31);
     EXPECT_TRUE(HasHostError(device, HostErrorKind::kLengthMismatch));
+}
+
+// The rules a real chip and loader hold the host to: each with a host that breaks it (the
+// command fails, and the device records a host error unless the chip alone is at fault) and a
+// host that keeps it (no failure, no host error).
+struct RuleCase {
+    const char* name;
+    DeviceConfig config;
+    // Sends the commands of one host; returns the result of its last command.
+    std::function<int(Device&, std::uint32_t pageSize)> host;
+    bool violates;
+    std::optional<HostErrorKind> recorded; // the host error the violation leaves
+    friend void PrintTo(const RuleCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class StrictRules : public ::testing::TestWithParam<RuleCase> {};
+
+TEST_P(StrictRules, ViolationFailsTheCommandAndConformingHostPasses) {
+    const RuleCase& c = GetParam();
+    Device device(Named(c.config));
+    const int result = c.host(device, device.Geometry().pageSize);
+    if (c.violates) {
+        EXPECT_EQ(result, 31);
+    } else {
+        EXPECT_EQ(result, 0);
+    }
+    if (c.recorded) {
+        EXPECT_TRUE(HasHostError(device, *c.recorded));
+        EXPECT_EQ(device.HostErrors().size(), 1u);
+    } else {
+        EXPECT_TRUE(device.HostErrors().empty());
+    }
+}
+
+DeviceConfig WithPageOrder(DeviceConfig config, std::optional<bool> order) {
+    config.pageOrder = order;
+    return config;
+}
+
+DeviceConfig WithBadBlocks(bool status) {
+    DeviceConfig config;
+    config.factoryBadBlocks = {3};
+    config.grownBadBlocks = {{5, 1}};
+    config.badBlockStatus = status;
+    return config;
+}
+
+std::vector<std::uint8_t> PageOf(std::uint32_t size) {
+    return std::vector<std::uint8_t>(size, 0x5A);
+}
+
+// Erases block 1 and programs its pages in the given order; the last result.
+std::function<int(Device&, std::uint32_t)> Programs(std::vector<std::uint32_t> order) {
+    return [order](Device& d, std::uint32_t size) {
+        const std::uint32_t first = d.Geometry().pagesPerBlock;
+        None(d, 0x11, first);
+        int result = 0;
+        for (std::uint32_t i : order) {
+            result = Out(d, 0x12, first + i, PageOf(size));
+        }
+        return result;
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, StrictRules,
+    ::testing::Values(RuleCase{"MlcOutOfOrder", DeviceConfig::ForClass(2), Programs({0, 17, 16}),
+                               true, HostErrorKind::kPageOrder},
+                      RuleCase{"MlcAscendingWithGaps", DeviceConfig::ForClass(2),
+                               Programs({0, 1, 16, 17, 40}), false, std::nullopt},
+                      RuleCase{"SlcOrderOnRequest", WithPageOrder(DeviceConfig{}, true),
+                               Programs({5, 4}), true, HostErrorKind::kPageOrder},
+                      RuleCase{"SlcAnyOrderByDefault", DeviceConfig{}, Programs({5, 4}), false,
+                               std::nullopt},
+                      RuleCase{"MlcOrderSwitchedOff",
+                               WithPageOrder(DeviceConfig::ForClass(2), false), Programs({5, 4}),
+                               false, std::nullopt},
+                      RuleCase{"UpperPagesAfterTheirLowers", DeviceConfig::ForClass(9),
+                               Programs({0, 1, 4, 5}), false, std::nullopt},
+                      RuleCase{"UpperPageOfAnEmptyLower", DeviceConfig::ForClass(9),
+                               Programs({0, 1, 3, 8}), true, HostErrorKind::kUpperPageFirst},
+                      RuleCase{"LowerPagesOnly", DeviceConfig::ForClass(9),
+                               Programs({0, 1, 2, 3, 6, 7, 251}), false, std::nullopt},
+                      RuleCase{
+                          "ShortPageWrite", DeviceConfig{},
+                          [](Device& d, std::uint32_t) { return Out(d, 0x12, 64, PageOf(512)); },
+                          true, HostErrorKind::kLengthMismatch},
+                      RuleCase{
+                          "ShortSysInfoWrite", DeviceConfig{},
+                          [](Device& d, std::uint32_t) { return Out(d, 0x30, 128, PageOf(1000)); },
+                          true, HostErrorKind::kLengthMismatch},
+                      RuleCase{"BadBlockEraseWithStatus", WithBadBlocks(true),
+                               [](Device& d, std::uint32_t) { return None(d, 0x11, 3 * 64); }, true,
+                               std::nullopt},
+                      RuleCase{"WornBlockProgramWithStatus", WithBadBlocks(true),
+                               [](Device& d, std::uint32_t size) {
+                                   None(d, 0x11, 5 * 64); // the erase that wears it out passes
+                                   return Out(d, 0x12, 5 * 64, PageOf(size));
+                               },
+                               true, std::nullopt},
+                      RuleCase{"BadBlockWithoutStatus", WithBadBlocks(false),
+                               [](Device& d, std::uint32_t size) {
+                                   None(d, 0x11, 3 * 64);
+                                   return Out(d, 0x12, 3 * 64, PageOf(size));
+                               },
+                               false, std::nullopt},
+                      RuleCase{"GoodBlockWithStatus", WithBadBlocks(true),
+                               [](Device& d, std::uint32_t size) {
+                                   None(d, 0x11, 4 * 64);
+                                   return Out(d, 0x12, 4 * 64, PageOf(size));
+                               },
+                               false, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SimDevice, AProgramRefusedForItsOrderStoresNothing) {
+    Device device(Named(DeviceConfig::ForClass(2)));
+    const std::uint32_t size = device.Geometry().pageSize;
+    ASSERT_EQ(None(device, 0x11, 0), 0);
+    ASSERT_EQ(Out(device, 0x12, 17, PageOf(size)), 0);
+    EXPECT_EQ(Out(device, 0x12, 3, PageOf(size)), 31);
+    EXPECT_TRUE(device.IsPageErased(3));
+    // An erase starts the block over: any first page is in order again.
+    ASSERT_EQ(None(device, 0x11, 0), 0);
+    EXPECT_EQ(Out(device, 0x12, 3, PageOf(size)), 0);
+}
+
+TEST(SimDevice, DeviceSideReadsSeeWhatTheHostWouldRead) {
+    DeviceConfig config;
+    config.failingPages = {70};
+    config.factoryBadBlocks = {3};
+    Device device(Named(config));
+    ASSERT_EQ(None(device, 0x11, 64), 0);
+    ASSERT_EQ(Out(device, 0x12, 70, PageOf(2048)), 0);
+    EXPECT_EQ(device.ReadPage(70), In(device, 0x13, 70, 2048).data);
+    EXPECT_NE(device.ReadPage(70), PageOf(2048)) << "a failing page reads back wrong";
+    EXPECT_EQ(device.PageBytes(70), PageOf(2048)) << "what the cells hold";
+    EXPECT_EQ(device.ReadPage(3 * 64), std::vector<std::uint8_t>(2048, 0x00));
 }
 
 struct LevelCase {

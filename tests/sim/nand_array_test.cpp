@@ -25,17 +25,18 @@ TEST(NandArray, ErasedPagesReadAllOnesAndProgrammingOnlyClearsBits) {
     EXPECT_EQ(ReadPage(nand, 70), Filled(size, 0xFF));
     EXPECT_TRUE(nand.IsPageErased(70));
 
-    EXPECT_TRUE(nand.Program(70, Filled(size, 0xF0).data(), size));
+    EXPECT_EQ(nand.Program(70, Filled(size, 0xF0).data(), size), NandArray::ProgramResult::kDone);
     EXPECT_FALSE(nand.IsPageErased(70));
     // A second program without an erase is refused as a rule breach, but the cells still only
     // lose bits: F0 AND 0F = 00.
-    EXPECT_FALSE(nand.Program(70, Filled(size, 0x0F).data(), size));
+    EXPECT_EQ(nand.Program(70, Filled(size, 0x0F).data(), size),
+              NandArray::ProgramResult::kNotErased);
     EXPECT_EQ(ReadPage(nand, 70), Filled(size, 0x00));
     EXPECT_EQ(nand.PageProgramsSinceErase(70), 2u);
 
     nand.EraseBlockOf(64); // any page of block 1 names the block
     EXPECT_EQ(ReadPage(nand, 70), Filled(size, 0xFF));
-    EXPECT_TRUE(nand.Program(70, Filled(size, 0x5A).data(), size));
+    EXPECT_EQ(nand.Program(70, Filled(size, 0x5A).data(), size), NandArray::ProgramResult::kDone);
     EXPECT_EQ(nand.Stats(1).erases, 1u);
     EXPECT_EQ(nand.Stats(1).programs, 3u);
     EXPECT_EQ(nand.Stats(0).erases, 0u);
@@ -58,11 +59,12 @@ TEST(NandArray, StorageOfErasedPagesCarriesNoOldData) {
         nand.Program(p, Filled(size, 0x00).data(), size);
     }
     nand.EraseBlockOf(0);
-    EXPECT_TRUE(nand.Program(ppb + 1, Filled(100, 0x11).data(), 100));
+    EXPECT_EQ(nand.Program(ppb + 1, Filled(100, 0x11).data(), 100),
+              NandArray::ProgramResult::kDone);
     auto expected = Filled(size, 0xFF);
     std::fill(expected.begin(), expected.begin() + 100, std::uint8_t{0x11});
     EXPECT_EQ(ReadPage(nand, ppb + 1), expected);
-    EXPECT_TRUE(nand.Program(3, Filled(size, 0x5A).data(), size));
+    EXPECT_EQ(nand.Program(3, Filled(size, 0x5A).data(), size), NandArray::ProgramResult::kDone);
     EXPECT_EQ(ReadPage(nand, 3), Filled(size, 0x5A));
     EXPECT_EQ(ReadPage(nand, 4), Filled(size, 0xFF));
 }
@@ -139,7 +141,7 @@ TEST(NandArray, LargeChipsCostOnlyWhatIsWritten) {
     ASSERT_TRUE(nand.ValidPage(last));
     EXPECT_FALSE(nand.ValidPage(last + 1));
     const std::uint8_t zero = 0;
-    EXPECT_TRUE(nand.Program(last, &zero, 1));
+    EXPECT_EQ(nand.Program(last, &zero, 1), NandArray::ProgramResult::kDone);
     EXPECT_EQ(nand.PageBytes(last)[0], 0);
 }
 

@@ -36,21 +36,36 @@ protected:
     std::vector<std::pair<std::uint32_t, std::string>> events_;
 };
 
-TEST_F(Plug, FarmGivesDistinctRevisionsAndInstancesUnlessConfigured) {
+TEST_F(Plug, FarmGivesOneRevisionAndAPortOfItsOwnToEachDevice) {
     auto a = TheFarm().Add(DeviceConfig{});
     auto b = TheFarm().Add(DeviceConfig{});
-    DeviceConfig same;
-    same.revision = "1.00";
-    auto c = TheFarm().Add(same);
+    DeviceConfig serial;
+    serial.usbSerial = "4C530001";
+    serial.port = "2-3";
+    auto c = TheFarm().Add(serial);
     EXPECT_EQ(a->InterfacePath(),
-              "\\\\?\\usbstor#disk&ven_usb_disk&prod_mass_storage&rev_1.00#7&2f3e4d5c&0&sim0000&0#"
+              "\\\\?\\usbstor#disk&ven_usb_disk&prod_mass_storage&rev_1.00#kestrel&1-1.1&0#"
               "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
-    EXPECT_NE(b->InterfacePath().find("rev_1.01#"), std::string::npos);
-    EXPECT_NE(c->InterfacePath().find("rev_1.00#"), std::string::npos);
-    EXPECT_NE(a->InterfacePath(), c->InterfacePath());
+    EXPECT_NE(b->InterfacePath().find("rev_1.00#kestrel&1-1.2&0#"), std::string::npos);
+    EXPECT_NE(c->InterfacePath().find("rev_1.00#4c530001&2-3&0#"), std::string::npos);
     EXPECT_EQ(a->FriendlyName(), "USB DISK MASS STORAGE USB Device");
     EXPECT_EQ(Events().size(), 3u);
     EXPECT_EQ(TheFarm().FindPresent(platform::devices::ToUpperAscii(b->InterfacePath())), b);
+}
+
+TEST_F(Plug, ReplugOnAnotherPortChangesThePathOnly) {
+    auto a = TheFarm().Add(DeviceConfig{});
+    const std::string before = a->InterfacePath();
+    a->ReplugOnPort("1-1.7"); // present: nothing happens
+    EXPECT_EQ(a->InterfacePath(), before);
+    a->Unplug();
+    a->ReplugOnPort("1-1.7");
+    EXPECT_TRUE(a->Present());
+    EXPECT_NE(a->InterfacePath().find("#kestrel&1-1.7&0#"), std::string::npos);
+    EXPECT_EQ(a->Config().port, "1-1.7");
+    ASSERT_EQ(Events().size(), 3u);
+    EXPECT_EQ(Events()[1].second, before);
+    EXPECT_EQ(Events()[2].second, a->InterfacePath());
 }
 
 TEST_F(Plug, UnplugEndsOldHandlesForGoodAndPowerCyclesTheDevice) {

@@ -22,8 +22,9 @@ int Notify(std::uint32_t event, const std::string& name) {
 }
 
 // The first simulated device's interface as a notification names it.
-const char* kModelPath = "\\\\?\\USBSTOR#DISK&VEN_USB_DISK&PROD_MASS_STORAGE&REV_1.00#7&2F3E4D5C&0&"
-                         "SIM0000&0#{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}";
+const char* kModelPath =
+    "\\\\?\\USBSTOR#DISK&VEN_USB_DISK&PROD_MASS_STORAGE&REV_1.00#KESTREL&1-1.1&"
+    "0#{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}";
 
 TEST_F(SimDevicesTest, ArrivalRegistersAndAnEqualIdentityReplacesTheEntry) {
     auto device = AddDevice();
@@ -71,8 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{0x0007, kModelPath, 1},
         // The enumerator must read "USBSTOR" as notifications spell it: nothing is opened.
         RefusedCase{devices::kDeviceArrival,
-                    "\\\\?\\usbstor#disk&ven_usb_disk&prod_mass_storage&rev_1.00#7&2f3e4d5c&0&"
-                    "sim0000&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+                    "\\\\?\\usbstor#disk&ven_usb_disk&prod_mass_storage&rev_1.00#kestrel&1-1.1&"
+                    "0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
                     1},
         // Records too short to hold a name.
         RefusedCase{devices::kDeviceArrival, "", 0},

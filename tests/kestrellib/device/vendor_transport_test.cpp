@@ -14,6 +14,8 @@
 namespace kestrel::device {
 namespace {
 
+namespace devices = platform::devices;
+
 using test::SimDevicesTest;
 
 struct BlockCase {
@@ -178,15 +180,52 @@ TEST_F(Transport, NullHandleFailsAtOnceWithoutABox) {
     EXPECT_TRUE(Boxes().empty());
 }
 
-TEST_F(Transport, ClosedHandleIsReportedAsDevice1234) {
-    DeviceHandle stale = Handle(0);
-    ASSERT_TRUE(CloseDevice(stale));
-    EXPECT_EQ(VendorCommand(stale, kDramInit, 0), 0);
-    std::uint8_t buffer[4] = {};
-    EXPECT_EQ(ReadVendorSector(buffer, stale, kReadBootDeviceId, 0, 4), 0);
-    EXPECT_EQ(Boxes(),
-              std::vector<std::string>({"[VendorCommand]: error id: 6\n",
-                                        "Device1234-->[ReadVendorSector]: error id: 6\n"}));
+// A device that vanished: every sender fails at once, without the retries, and the operator
+// reads one message for it however many commands still fail.
+struct GoneCase {
+    const char* name;
+    bool closeOnRemoval; // the device set closed the handle; else the device answers 1167
+    const char* box;
+    std::size_t reached; // commands that reached the device
+    friend void PrintTo(const GoneCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class GoneDevice : public Transport, public ::testing::WithParamInterface<GoneCase> {};
+
+TEST_P(GoneDevice, FailsAtOnceWithOneMessage) {
+    const GoneCase& c = GetParam();
+    DeviceHandle handle = Handle(1);
+    if (c.closeOnRemoval) {
+        ASSERT_TRUE(CloseDevice(handle));
+    } else {
+        sims_[1]->AddFailure({.subCommand = -1, .count = -1, .errorCode = 1167});
+    }
+    const std::uint32_t before = platform::TickCount();
+    std::uint8_t buffer[2048] = {};
+    EXPECT_EQ(WriteVendorSector(buffer, handle, kWriteNandPage, 0, 2048), 0);
+    EXPECT_EQ(ReadVendorSector(buffer, handle, kReadNandPage, 0, 2048), 0);
+    EXPECT_EQ(VendorCommand(handle, kEraseNandBlock, 0), 0);
+    EXPECT_EQ(VendorRead(handle, buffer, kReadDeviceMemory, 0x1000, 2048), 0);
+    EXPECT_EQ(platform::TickCount() - before, 0u) << "no retry waits";
+    EXPECT_EQ(Boxes(), std::vector<std::string>({c.box}));
+    EXPECT_EQ(Log(1).size(), c.reached);
+    EXPECT_TRUE(devices::IsGone(handle));
+    EXPECT_FALSE(devices::IsGone(Handle(0)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, GoneDevice,
+    ::testing::Values(GoneCase{"not connected", false,
+                               "Device1-->The device was removed (error id: 1167)\n", 1},
+                      GoneCase{"closed on removal", true,
+                               "Device1-->The device was removed (error id: 6)\n", 0}));
+
+TEST_F(Transport, ATransientErrorIsStillRetriedAndTheDeviceNotGone) {
+    sims_[0]->AddFailure({.subCommand = kReadNandPage, .count = 3, .errorCode = 121});
+    std::vector<std::uint8_t> page(2048, 0);
+    EXPECT_EQ(ReadVendorSector(page.data(), Handle(0), kReadNandPage, 0, 2048), 1);
+    EXPECT_FALSE(devices::IsGone(Handle(0)));
+    EXPECT_EQ(Log(0).size(), 4u);
 }
 
 TEST_F(Transport, AChunkThatKeepsFailingEndsTheTransferAfterItsLimit) {
@@ -216,6 +255,9 @@ TEST_F(Transport, AFailedShortLastChunkFailsTheTransfer) {
     sims_[0]->AddFailure({.subCommand = kReadDeviceMemory, .count = -1, .errorCode = 31});
     std::uint8_t word[4] = {1, 2, 3, 4};
     EXPECT_EQ(VendorRead(Handle(0), word, kReadDeviceMemory, 0x9D800010, 4), 0);
+    // Sent once like any request: one round of retries, one box.
+    EXPECT_EQ(Boxes(), std::vector<std::string>({"Device0-->[ReadVendorSector]: error id: 31\n"}));
+    EXPECT_EQ(Log(0).size(), static_cast<std::size_t>(kSendAttempts));
 }
 
 } // namespace

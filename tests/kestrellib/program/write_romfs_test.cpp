@@ -11,6 +11,7 @@
 #include "kestrellib/program/resource_page_plan.h"
 #include "kestrellib/program/write_romfs.h"
 #include "platform/devices/devices.h"
+#include "platform/devices/usbstor_path.h"
 #include "resource_fixture.h"
 #include "sim/backends/devices_backend.h"
 #include "sim/device_page_source.h"
@@ -45,6 +46,13 @@ protected:
         config::Write(config::isp::kRomfs1MaxSize, 1);
     }
     void TearDown() override {
+        // Whatever a test made the host do, the devices saw no command a real one would refuse.
+        for (const auto& dev : sim::TheFarm().Devices()) {
+            for (const auto& e : dev->HostErrors()) {
+                ADD_FAILURE() << "host error: " << sim::HostErrorName(e.kind) << " at " << e.address
+                              << " " << e.detail;
+            }
+        }
         device::CloseAllDevices(nullptr);
         sim::TheFarm().Clear();
         ResourceFixture::TearDown();
@@ -195,6 +203,62 @@ TEST_F(WriteRomfsTest, RestartedDeviceIsWrittenThroughItsNewHandle) {
     EXPECT_NE(job.hDevice, before);
     EXPECT_EQ(job.hDevice, device::DeviceHandleAt(0));
     ExpectArea(dev, ResourceImageKind::kRomfs, image);
+}
+
+TEST_F(WriteRomfsTest, PulledDeviceEndsWithinSecondsWithOneMessage) {
+    auto dev = AddDevice();
+    job.hDevice = device::DeviceHandleAt(0);
+    home.WriteFile("romfs.img", Pattern(200000));
+    home.WriteFile("romfs1.img", Pattern(1000));
+    // The cable is pulled some way into the image: every later command gives 1167.
+    dev->AddFailure({.subCommand = -1, .skip = 300, .count = -1, .errorCode = 1167});
+    const std::uint32_t before = platform::TickCount();
+    EXPECT_EQ(WriteRomfs2NandFun(&job), -1);
+    // The one-second look for the device, and no retry waits after the device went.
+    EXPECT_LE(platform::TickCount() - before, 1000u + 500u);
+    EXPECT_EQ(boxes,
+              std::vector<std::string>({"Device0-->The device was removed (error id: 1167)\n"}));
+    EXPECT_LE(dev->CommandCount(), 302u) << "nothing is sent to a device known to be gone";
+}
+
+// Two units of one revision restart during the resource wait and come back on each other's
+// port: each job takes the unit on its own port, and neither takes the same one.
+TEST_F(WriteRomfsTest, UnitsSwappedBetweenPortsDuringTheWaitAreEachWrittenOnce) {
+    auto first = AddDevice();
+    sim::DeviceConfig config;
+    config.latency = sim::LatencyModel::Zero();
+    auto second = sim::TheFarm().Add(config);
+    device::EnumerateDevices();
+    ASSERT_EQ(device::DeviceCount(), 2);
+    auto subscription = platform::devices::Subscribe(
+        [](std::uint32_t event, const void* record) { device::HandleDeviceChange(event, record); });
+    IspJob jobs[2] = {job, job};
+    for (int i = 0; i < 2; ++i) {
+        jobs[i].devIndex = i;
+        jobs[i].hDevice = device::DeviceHandleAt(i);
+        jobs[i].writeRomfs1 = 0;
+    }
+    const std::string image = Pattern(3000);
+    home.WriteFile("romfs.img", image);
+    first->Unplug();
+    second->Unplug();
+    int results[2] = {1, 1};
+    std::thread a([&] { results[0] = WriteRomfs2NandFun(&jobs[0]); });
+    std::thread b([&] { results[1] = WriteRomfs2NandFun(&jobs[1]); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    first->ReplugOnPort("1-1.2");
+    second->ReplugOnPort("1-1.1");
+    a.join();
+    b.join();
+    EXPECT_EQ(results[0], 0) << AllBoxes();
+    EXPECT_EQ(results[1], 0) << AllBoxes();
+    EXPECT_NE(jobs[0].hDevice, jobs[1].hDevice);
+    EXPECT_EQ(device::DevicePathOf(jobs[0].hDevice),
+              platform::devices::ToUpperAscii(second->InterfacePath()));
+    EXPECT_EQ(device::DevicePathOf(jobs[1].hDevice),
+              platform::devices::ToUpperAscii(first->InterfacePath()));
+    ExpectArea(first, ResourceImageKind::kRomfs, image);
+    ExpectArea(second, ResourceImageKind::kRomfs, image);
 }
 
 TEST_F(WriteRomfsTest, StopRequestEndsTheWaitForAnAbsentDevice) {

@@ -10,7 +10,7 @@ namespace {
 
 using test::CraftedSysfs;
 
-const char* kSerialPath = "\\\\?\\usbstor#disk&ven_usb_disk&prod_mass_storage&rev_1.00#a1b2&0#"
+const char* kSerialPath = "\\\\?\\usbstor#disk&ven_usb_disk&prod_mass_storage&rev_1.00#a1b2&1-2&0#"
                           "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 const char* kPortPath = "\\\\?\\usbstor#disk&ven_usb_disk&prod_mass_storage&rev_1.01#kestrel&1-3&"
                         "0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";

@@ -1,0 +1,79 @@
+// The summary's word on a simulated device that saw a host error: the job's device is found by
+// the path of its handle, and its first error is named with their number.
+#include "cli/sim_host_errors.h"
+
+#include "kestrellib/device/device_discovery.h"
+#include "kestrellib/device/device_set.h"
+#include "platform/clock/clock.h"
+#include "platform/devices/devices.h"
+#include "sim/backends/devices_backend.h"
+#include "sim/farm.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrel::cli {
+namespace {
+
+class SimHostErrors : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetSleepScale(0);
+        platform::devices::UseBackend(sim::backends::MakeDevicesBackend());
+        sim::TheFarm().Clear();
+        device::InitDeviceSet();
+        for (int i = 0; i < 2; ++i) {
+            sim::DeviceConfig config;
+            config.latency = sim::LatencyModel::Zero();
+            devices.push_back(sim::TheFarm().Add(config));
+        }
+        device::EnumerateDevices();
+        ASSERT_EQ(device::DeviceCount(), 2);
+    }
+    void TearDown() override {
+        device::CloseAllDevices(nullptr);
+        sim::TheFarm().Clear();
+    }
+
+    // Sends a page read of the wrong length to the device behind the handle.
+    static void ShortRead(void* handle) {
+        const std::uint8_t cdb[10] = {0xC2, 0x13, 0, 0, 0, 0, 0, 0x40, 0, 0};
+        std::uint8_t buffer[512] = {};
+        platform::devices::ScsiRequest request;
+        request.cdb = cdb;
+        request.cdbLength = 10;
+        request.direction = platform::devices::Direction::kIn;
+        request.buffer = buffer;
+        request.length = sizeof buffer;
+        platform::devices::Send(handle, request);
+    }
+
+    std::vector<std::shared_ptr<sim::Device>> devices;
+};
+
+TEST_F(SimHostErrors, NameTheFirstErrorOfTheJobsOwnDeviceOnly) {
+    IspJob first{};
+    first.hDevice = device::DeviceHandleAt(0);
+    IspJob second{};
+    second.hDevice = device::DeviceHandleAt(1);
+    EXPECT_EQ(SimulatedHostErrors(first), "");
+    ShortRead(second.hDevice);
+    ShortRead(second.hDevice);
+    EXPECT_EQ(SimulatedHostErrors(first), "");
+    EXPECT_EQ(SimulatedHostErrors(second),
+              "the device recorded 2 host errors, the first: wrong data length (sub-command 0x13, "
+              "address 0x40, expected 2048)");
+}
+
+TEST_F(SimHostErrors, AJobWhoseHandleLeftTheSetIsStillMatchedByItsPath) {
+    IspJob job{};
+    job.hDevice = device::DeviceHandleAt(0);
+    ShortRead(job.hDevice);
+    devices[0]->Unplug();
+    device::CloseDevice(job.hDevice);
+    EXPECT_NE(SimulatedHostErrors(job).find("1 host error,"), std::string::npos);
+    IspJob none{};
+    EXPECT_EQ(SimulatedHostErrors(none), "");
+}
+
+} // namespace
+} // namespace kestrel::cli
