@@ -205,6 +205,9 @@ TEST_F(BootCode, Level0LargePageChipKeepsTheHeaderPagesOutOfTheIndexPass) {
     chip.pagesPerBlock = 256; // the level-0 record reports 16: the large-page chip
     sim::DeviceConfig config = sim::DeviceConfig::ForChip(chip);
     config.loaderLevel = 0;
+    // As on an MLC chip: block 0 must be programmed in ascending page order, although its header
+    // pages 16 and 17 are ready before the index pages 0 to 15 (no host error is left).
+    config.pageOrder = true;
     IspJob job = AddDevice(config);
     const std::string image = SaveImage(MixedImage(2048));
     ASSERT_EQ(Run(job, image), 0) << (boxes_.empty() ? "" : boxes_.front());
