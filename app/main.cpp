@@ -1,10 +1,12 @@
 // kestrel: the operator program. Options as kestrel-cli's: --home DIR keeps the INI files in DIR
 // (KESTREL_HOME), --simulate N runs on N simulated devices (KESTREL_SIMULATE), --sim-config FILE
-// on the simulated devices FILE describes (KESTREL_SIM_CONFIG). They take effect before the
-// first device or INI access.
+// on the simulated devices FILE describes (KESTREL_SIM_CONFIG), --sleep-scale S scales every wait
+// (0: instant, the clock still advancing by the modelled time; for tests and demonstrations).
+// They take effect before the first device or INI access.
 
 #include "app/kestrel_app.h"
 #include "app/station/kestrellib_binding.h"
+#include "platform/clock/clock.h"
 #include "sim/backends/environment.h"
 
 #include <QApplication>
@@ -36,7 +38,11 @@ int main(int argc, char** argv) {
     const QCommandLineOption simConfig(QStringLiteral("sim-config"),
                                        QStringLiteral("Simulated devices described by FILE."),
                                        QStringLiteral("FILE"));
-    parser.addOptions({home, simulate, simConfig});
+    QCommandLineOption sleepScale(QStringLiteral("sleep-scale"),
+                                  QStringLiteral("Scale of every wait: 0 makes them instant."),
+                                  QStringLiteral("S"));
+    sleepScale.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({home, simulate, simConfig, sleepScale});
     parser.process(application);
 
     if (parser.isSet(home)) {
@@ -60,6 +66,17 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
         qputenv("KESTREL_SIM_CONFIG", file.toLocal8Bit());
+    }
+
+    if (parser.isSet(sleepScale)) {
+        bool ok = false;
+        const double scale = parser.value(sleepScale).toDouble(&ok);
+        if (!ok || scale < 0) {
+            std::fprintf(stderr, "--sleep-scale: %s is not a number of 0 or more\n",
+                         parser.value(sleepScale).toLocal8Bit().constData());
+            return kExitUsage;
+        }
+        kestrel::platform::SetSleepScale(scale);
     }
 
     kestrel::sim::backends::InstallFromEnvironment();

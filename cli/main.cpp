@@ -13,7 +13,13 @@
 namespace {
 
 // Environment settings must be in place before the first device or INI access of the process.
-void ApplyEnvironment(const std::string& home, int simulate, const std::string& simConfig) {
+// A sleep scale of 0 makes every wait (retries, polls, simulated latency) return at once while the
+// clock still advances by the modelled time.
+void ApplyEnvironment(const std::string& home, int simulate, const std::string& simConfig,
+                      double sleepScale) {
+    if (sleepScale >= 0) {
+        kestrel::platform::SetSleepScale(sleepScale);
+    }
     if (!home.empty()) {
         setenv("KESTREL_HOME", home.c_str(), 1);
     }
@@ -44,8 +50,9 @@ int main(int argc, char** argv) {
     double sleepScale = -1;
     app.add_option("--sleep-scale", sleepScale,
                    "Scale of every wait (retries, polls, simulated latency): 0 makes them instant")
+        ->check(CLI::NonNegativeNumber)
         ->group(""); // for tests and demonstrations
-    app.parse_complete_callback([&] { ApplyEnvironment(home, simulate, simConfig); });
+    app.parse_complete_callback([&] { ApplyEnvironment(home, simulate, simConfig, sleepScale); });
 
     CommandContext context;
     AddIspCommand(app, context);

@@ -121,7 +121,9 @@ int RunVerify(const VerifyOptions& options) {
     for (int i = 0; i < count; ++i) {
         void* handle = library.deviceHandle(i);
         const DeviceFacts facts = ReadDeviceFacts(i, handle);
-        std::string line = "Device " + std::to_string(i) + ":";
+        // The DevId names the device whatever its index: the index moves when an earlier
+        // device left the set during the run.
+        std::string line = "Device " + std::to_string(i) + " (" + library.deviceId(i) + "):";
         bool ok = true;
         auto note = [&](const std::string& what, const std::string& result) {
             line += " " + what + " " + result + ";";

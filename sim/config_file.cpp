@@ -270,6 +270,22 @@ bool Apply(Section& section, const std::string& key, std::string_view value, std
         c.failures.push_back(rule);
         return true;
     }
+    if (key == "unplug") {
+        const auto parts = Split(value, ':');
+        std::uint64_t after = 0;
+        std::uint64_t back = 0;
+        if (parts.empty() || parts.size() > 2 || !ParseUnsigned(parts[0], 0xFFFFFFFF, after) ||
+            (parts.size() == 2 && !ParseUnsigned(parts[1], 600000, back))) {
+            why = "expected commands[:replug_ms]";
+            return false;
+        }
+        c.unplugAfterCommands = static_cast<std::uint32_t>(after);
+        c.replugAfterMs.reset();
+        if (parts.size() == 2) {
+            c.replugAfterMs = static_cast<std::uint32_t>(back);
+        }
+        return true;
+    }
     if (key == "parameter") {
         const auto parts = Split(value, ':');
         std::uint64_t reg = 0;

@@ -313,6 +313,10 @@ void Device::Restart(std::uint32_t delayMs) {
         controller_.ResetRegisters();
     }
     Notify(platform::devices::kDeviceRemoveComplete);
+    ReplugLater(delayMs);
+}
+
+void Device::ReplugLater(std::uint32_t delayMs) {
     restarter_ = std::thread([this, delayMs] {
         const double scale = platform::SleepScale();
         {
@@ -339,6 +343,25 @@ int Device::Execute(std::uint64_t generation, const platform::devices::ScsiReque
     const auto issued = std::chrono::steady_clock::now();
     double costUs = 0;
     int result = 0;
+    bool pulled = false;
+    {
+        std::lock_guard guard(lock_);
+        if (!present_ || generation != generation_) {
+            return kErrorNotConnected;
+        }
+        pulled = !cablePulled_ && config_.unplugAfterCommands &&
+                 commands_ == *config_.unplugAfterCommands;
+        cablePulled_ = cablePulled_ || pulled;
+    }
+    if (pulled) {
+        // The cable comes out as this command arrives: the command never reaches the device.
+        WaitForRestart();
+        Unplug();
+        if (config_.replugAfterMs) {
+            ReplugLater(*config_.replugAfterMs);
+        }
+        return kErrorNotConnected;
+    }
     {
         std::lock_guard guard(lock_);
         if (!present_ || generation != generation_) {

@@ -217,6 +217,8 @@ private:
     void DiskRead(std::uint64_t offset, std::uint8_t* data, std::size_t length) const;
     std::vector<std::uint8_t> IdRecordLocked() const;
     void Delay(double costUs, std::chrono::steady_clock::time_point issued);
+    // Brings the device back after delayMs (scaled) on the restart thread.
+    void ReplugLater(std::uint32_t delayMs);
     void Notify(std::uint32_t event);
 
     DeviceConfig config_;
@@ -242,6 +244,7 @@ private:
     std::vector<HostError> hostErrors_;
     std::deque<CommandRecord> log_;
     std::uint64_t commands_ = 0;
+    bool cablePulled_ = false; // the configured unplug happened
     double busyUs_ = 0;
     LatencyClock pacing_;
 

@@ -106,6 +106,12 @@ struct DeviceConfig {
     // chip (16 bytes at loader level 0, 64 bytes above).
     std::optional<std::vector<std::uint8_t>> idRecord;
 
+    // A cable pulled mid-run: the device leaves (a power cycle, as Unplug) when the host sends
+    // command number `unplugAfterCommands + 1`, which fails with error 1167, and comes back
+    // `replugAfterMs` later (scaled like a restart's delay), or never when that is empty.
+    std::optional<std::uint32_t> unplugAfterCommands;
+    std::optional<std::uint32_t> replugAfterMs;
+
     LatencyModel latency = LatencyModel::ForPageSize(2048);
     // How long a restart keeps the device away before it re-enumerates.
     std::uint32_t restartDelayMs = 500;

@@ -107,6 +107,12 @@ int HandleDeviceChange(std::uint32_t event, const void* record) {
         return 1;
     }
     const auto* bytes = static_cast<const unsigned char*>(record);
+    // The record's size word comes first and names its bytes: nothing past them is read.
+    std::uint32_t size = 0;
+    std::memcpy(&size, bytes, 4);
+    if (size < 12) { // size, device type, reserved
+        return 1;
+    }
     std::uint32_t type = 0;
     std::memcpy(&type, bytes + 4, 4);
     if (type != devices::kDeviceTypeInterface) {

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace kestrel::program {
 
@@ -48,31 +50,45 @@ bool BootImageReader::Open(const std::string& path) {
 }
 
 bool BootImageReader::Open(const std::string& path, std::uint64_t offset, std::uint64_t length) {
-    file_ = std::ifstream(path, std::ios::binary);
-    if (!file_.is_open()) {
+    auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
+    if (!file->is_open()) {
+        file_.reset();
         return false;
     }
-    file_.seekg(0, std::ios::end);
-    const std::streamoff end = file_.tellg();
+    file_ = std::move(file);
+    return Attach(offset, length);
+}
+
+bool BootImageReader::OpenBytes(std::span<const std::uint8_t> bytes) {
+    file_ = std::make_unique<std::istringstream>(
+        std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), std::ios::binary);
+    return Attach(0, UINT64_MAX);
+}
+
+bool BootImageReader::Attach(std::uint64_t offset, std::uint64_t length) {
+    file_->seekg(0, std::ios::end);
+    const std::streamoff end = file_->tellg();
     const std::uint64_t size = end > 0 ? static_cast<std::uint64_t>(end) : 0;
     base_ = std::min(offset, size);
     fileSize_ = std::min(length, size - base_);
-    file_.seekg(static_cast<std::streamoff>(base_), std::ios::beg);
-    return file_.good();
+    file_->seekg(static_cast<std::streamoff>(base_), std::ios::beg);
+    return file_->good();
 }
 
 bool BootImageReader::ReadAt(std::uint64_t offset, void* out, std::size_t size) {
     if (offset > fileSize_ || size > fileSize_ - offset) {
         return false;
     }
-    file_.clear();
-    file_.seekg(static_cast<std::streamoff>(base_ + offset), std::ios::beg);
+    if (!file_) {
+        return false;
+    }
+    file_->clear();
+    file_->seekg(static_cast<std::streamoff>(base_ + offset), std::ios::beg);
     return ReadNext(out, size);
 }
 
 bool BootImageReader::ReadNext(void* out, std::size_t size) {
-    file_.read(static_cast<char*>(out), static_cast<std::streamsize>(size));
-    return static_cast<std::size_t>(file_.gcount()) == size;
+    return ReadData(static_cast<std::uint8_t*>(out), size) == size;
 }
 
 ImageError BootImageReader::ReadHeader() {
@@ -118,8 +134,12 @@ ImageError BootImageReader::ChecksumPass(std::vector<SubHeader>* subHeaders) {
 }
 
 void BootImageReader::Rewind() {
-    file_.clear();
-    file_.seekg(static_cast<std::streamoff>(base_ + FirstBlockOffset()), std::ios::beg);
+    nextBlock_ = 0;
+    if (!file_) {
+        return;
+    }
+    file_->clear();
+    file_->seekg(static_cast<std::streamoff>(base_ + FirstBlockOffset()), std::ios::beg);
     nextBlock_ = 0;
 }
 
@@ -135,17 +155,28 @@ ImageError BootImageReader::NextBlock(SubHeader& subHeader) {
 }
 
 std::size_t BootImageReader::ReadData(std::uint8_t* out, std::size_t size) {
-    file_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
-    return static_cast<std::size_t>(file_.gcount());
+    if (!file_) {
+        return 0;
+    }
+    file_->read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
+    return static_cast<std::size_t>(file_->gcount());
 }
 
 ImageError LoadBootImage(const std::string& path, BootImage& image, std::uint32_t* errorBlock) {
-    image = BootImage{};
     BootImageReader reader;
-    ImageError error = ImageError::kHeaderRead;
-    if (reader.Open(path)) {
-        error = reader.ReadHeader();
+    if (!reader.Open(path)) {
+        image = BootImage{};
+        if (errorBlock != nullptr) {
+            *errorBlock = 0;
+        }
+        return ImageError::kHeaderRead;
     }
+    return LoadBootImage(reader, image, errorBlock);
+}
+
+ImageError LoadBootImage(BootImageReader& reader, BootImage& image, std::uint32_t* errorBlock) {
+    image = BootImage{};
+    ImageError error = reader.ReadHeader();
     if (error == ImageError::kNone) {
         error = reader.ChecksumPass();
     }

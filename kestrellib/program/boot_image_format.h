@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <istream>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -87,6 +89,8 @@ public:
     // Reads the length bytes from offset on as if they were the whole file (an image inside a
     // boot code package); they are cut where the file ends.
     bool Open(const std::string& path, std::uint64_t offset, std::uint64_t length);
+    // Reads a copy of bytes as the whole file.
+    bool OpenBytes(std::span<const std::uint8_t> bytes);
 
     // Reads and checks the header.
     ImageError ReadHeader();
@@ -112,9 +116,12 @@ private:
     bool ReadAt(std::uint64_t offset, void* out, std::size_t size);
     bool ReadNext(void* out, std::size_t size);
 
-    std::ifstream file_;
-    std::uint64_t base_ = 0;     // where the image begins in the file
-    std::uint64_t fileSize_ = 0; // bytes of the image
+    // Seeks to where the image begins, once file_ is open.
+    bool Attach(std::uint64_t offset, std::uint64_t length);
+
+    std::unique_ptr<std::istream> file_; // a file, or a copy of bytes
+    std::uint64_t base_ = 0;             // where the image begins in the file
+    std::uint64_t fileSize_ = 0;         // bytes of the image
     ImageFileHeader header_{};
     std::uint32_t nextBlock_ = 0;
     std::uint32_t errorBlock_ = 0;
@@ -133,6 +140,9 @@ struct BootImage {
 
 // Reads and checks the file at path into image. kHeaderRead also when it cannot be opened.
 ImageError LoadBootImage(const std::string& path, BootImage& image,
+                         std::uint32_t* errorBlock = nullptr);
+// The same from an opened reader.
+ImageError LoadBootImage(BootImageReader& reader, BootImage& image,
                          std::uint32_t* errorBlock = nullptr);
 
 // Checks an opened image the way the boot-code procedure reads it: header, checksum pass, then

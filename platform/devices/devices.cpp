@@ -16,7 +16,13 @@ namespace kestrel::platform::devices {
 // symbols, so every module of the process resolves the accessor to one instance.
 namespace detail {
 
+// Lock order: monitorLock, then a backend's own locks (a backend may call Dispatch while holding
+// them), then dispatchLock, then lock. So the layer never calls into a backend while it holds
+// lock or dispatchLock, and the dispatch thread never takes monitorLock.
 struct DevicesState {
+    // Starting and stopping monitors, so that a monitor change and the subscriber set that asked
+    // for it stay one step.
+    std::mutex monitorLock;
     std::mutex lock; // backend, handles, nextHandle, subscribers, monitorBackend
     std::shared_ptr<Backend> backend;
     std::unordered_map<std::uintptr_t, std::shared_ptr<Connection>> handles;
@@ -78,16 +84,25 @@ void Dispatch(std::uint32_t event, const std::string& path) {
     s.dispatchThread.store(std::thread::id{});
 }
 
-// Starts the monitor of the current backend when subscribers exist and it is not running.
-// Called with s.lock held.
-bool EnsureMonitorLocked(detail::DevicesState& s) {
-    auto backend = BackendLocked(s);
-    if (s.monitorBackend == backend) {
-        return true;
+bool OnDispatchThread(const detail::DevicesState& s) {
+    return s.dispatchThread.load() == std::this_thread::get_id();
+}
+
+// Starts the monitor of the current backend unless it runs. Called with s.monitorLock held and
+// s.lock not held: the backend takes its own locks, under which it calls Dispatch.
+bool EnsureMonitor(detail::DevicesState& s) {
+    std::shared_ptr<Backend> backend;
+    {
+        std::lock_guard guard(s.lock);
+        backend = BackendLocked(s);
+        if (s.monitorBackend == backend) {
+            return true;
+        }
     }
     if (!backend->StartMonitor(&Dispatch)) {
         return false;
     }
+    std::lock_guard guard(s.lock);
     s.monitorBackend = backend;
     return true;
 }
@@ -224,33 +239,45 @@ void Subscription::Reset() {
         return;
     }
     auto& s = State();
-    std::shared_ptr<Backend> toStop;
-    {
+    if (OnDispatchThread(s)) {
+        // A callback unsubscribing: the dispatcher skips removed subscribers, and the monitor
+        // keeps running until the next change of backend or subscription.
         std::lock_guard guard(s.lock);
-        s.subscribers.erase(id_);
-        id_ = 0;
-        // The monitor stops with its last subscriber, unless this is the monitor's own thread
-        // (a callback unsubscribing): it keeps running until the next change of backend.
-        if (s.subscribers.empty() && s.dispatchThread.load() != std::this_thread::get_id()) {
-            toStop = std::exchange(s.monitorBackend, nullptr);
+        s.subscribers.erase(std::exchange(id_, 0));
+        return;
+    }
+    {
+        std::lock_guard monitor(s.monitorLock);
+        std::shared_ptr<Backend> toStop;
+        {
+            std::lock_guard guard(s.lock);
+            s.subscribers.erase(std::exchange(id_, 0));
+            if (s.subscribers.empty()) {
+                toStop = std::exchange(s.monitorBackend, nullptr);
+            }
         }
-    }
-    if (s.dispatchThread.load() == std::this_thread::get_id()) {
-        return; // inside a callback: the dispatcher skips removed subscribers
-    }
-    if (toStop) {
-        toStop->StopMonitor();
+        if (toStop) {
+            toStop->StopMonitor();
+        }
     }
     // Wait for a callback that may be running on the monitor thread.
     std::lock_guard waitForDispatch(s.dispatchLock);
 }
 
 Subscription Subscribe(HotplugCallback callback) {
-    auto& s = State();
-    std::lock_guard guard(s.lock);
-    if (!callback || !EnsureMonitorLocked(s)) {
+    if (!callback) {
         return Subscription();
     }
+    auto& s = State();
+    std::unique_lock<std::mutex> monitor;
+    // Inside a callback the monitor runs already, and monitorLock must not be taken there.
+    if (!OnDispatchThread(s)) {
+        monitor = std::unique_lock(s.monitorLock);
+        if (!EnsureMonitor(s)) {
+            return Subscription();
+        }
+    }
+    std::lock_guard guard(s.lock);
     const std::uint64_t id = s.nextSubscriber++;
     s.subscribers.emplace(id, std::move(callback));
     return Subscription(id);
@@ -280,18 +307,20 @@ void SetDefaultBackendFactory(BackendFactory factory) {
 
 void UseBackend(std::shared_ptr<Backend> backend) {
     auto& s = State();
+    std::lock_guard monitor(s.monitorLock);
     std::shared_ptr<Backend> toStop;
+    bool subscribed = false;
     {
         std::lock_guard guard(s.lock);
         s.backend = std::move(backend);
         toStop = std::exchange(s.monitorBackend, nullptr);
+        subscribed = !s.subscribers.empty();
     }
     if (toStop) {
         toStop->StopMonitor();
     }
-    std::lock_guard guard(s.lock);
-    if (!s.subscribers.empty()) {
-        EnsureMonitorLocked(s);
+    if (subscribed) {
+        EnsureMonitor(s);
     }
 }
 

@@ -124,7 +124,9 @@ public:
     // Called when the first hot-plug subscriber arrives (any thread). The backend calls sink
     // from a thread of its own (or from the thread that caused a simulated change) for every
     // arrival and removal of a device of the model, until StopMonitor returns. False when the
-    // monitor cannot be started.
+    // monitor cannot be started. The layer calls StartMonitor and StopMonitor holding none of
+    // the locks the sink takes, so a backend may call the sink under its own locks (one lock
+    // order: the layer's monitor lock, the backend's locks, the layer's other locks).
     virtual bool StartMonitor(BackendEventSink sink) = 0;
     // Called when the last subscriber leaves; after it returns the sink is not called again.
     virtual void StopMonitor() = 0;

@@ -46,7 +46,7 @@ TEST(QtMessageSink, KeepsEachProducersOrderAndCopiesTheRecord) {
     ASSERT_TRUE(WaitFor([&] { return sink.Pending() == 0; }));
     ASSERT_EQ(records.size(), std::size_t{kProducers});
     for (const ProgressRecord& r : records) {
-        EXPECT_EQ(r.steps, 77u);
+        EXPECT_EQ(std::uint32_t{r.steps}, 77u); // by value: the packed field is misaligned
     }
     for (int p = 0; p < kProducers; ++p) {
         const auto& codes = seen[p];

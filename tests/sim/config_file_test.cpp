@@ -21,6 +21,7 @@ TEST(SimConfigFile, DescribesEachDevice) {
                        "fail = 12:3:31\n"
                        "fail = any:always:1167:100\n"
                        "parameter = 0xA0:0x40\n"
+                       "unplug = 250:40\n"
                        "revision = 2.00\n"
                        "port = 2-1.4\n"
                        "usb_serial = 4C530001\n"
@@ -53,6 +54,9 @@ TEST(SimConfigFile, DescribesEachDevice) {
     EXPECT_EQ(a.failures[1].errorCode, 1167);
     EXPECT_EQ(a.failures[1].skip, 100u);
     EXPECT_EQ(a.parameterRegisters.at(0xA0), 0x40);
+    EXPECT_EQ(a.unplugAfterCommands, 250u);
+    EXPECT_EQ(a.replugAfterMs, 40u);
+    EXPECT_FALSE(devices[1].unplugAfterCommands.has_value());
     EXPECT_EQ(a.revision, "2.00");
     EXPECT_EQ(a.port, "2-1.4");
     EXPECT_EQ(a.usbSerial, "4C530001");
@@ -107,6 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCase{"[device]\nfailing_pages = 1, x\n", "failing_pages"},
                       BadCase{"[device]\nfail = 12:3\n", "fail"},
                       BadCase{"[device]\ncount = 65\n", "count"},
+                      BadCase{"[device]\nunplug = soon\n", "commands[:replug_ms]"},
+                      BadCase{"[device]\nunplug = 10:20:30\n", "commands[:replug_ms]"},
                       BadCase{"[device]\ncount = 40\n[device]\ncount = 25\n", "more than 64"},
                       BadCase{"[device]\nblocks\n", "key = value"},
                       BadCase{"[device]\ncount = 2\nport = 1-2\n", "port 1-2 holds one device"},

@@ -1,12 +1,17 @@
 // Plugging, unplugging and restarting simulated devices, and the identities the farm gives.
 #include "platform/clock/clock.h"
+#include "platform/devices/devices.h"
 #include "platform/devices/usbstor_path.h"
+#include "sim/backends/devices_backend.h"
 #include "sim/farm.h"
 #include "sim_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace kestrel::sim {
@@ -120,11 +125,81 @@ TEST_F(Plug, RestartComesBackUnderTheSameIdentityKeepingTheAdjustmentMark) {
     EXPECT_EQ(events[2], std::make_pair(platform::devices::kDeviceArrival, path));
 }
 
+struct PullCase {
+    std::optional<std::uint32_t> replugMs;
+    bool back; // present again once the replug delay passed
+};
+
+class PulledCable : public Plug, public ::testing::WithParamInterface<PullCase> {};
+
+TEST_P(PulledCable, FailsTheCommandItArrivesWithAndComesBackOnlyIfConfigured) {
+    DeviceConfig config;
+    config.latency = LatencyModel::Zero();
+    config.unplugAfterCommands = 3;
+    config.replugAfterMs = GetParam().replugMs;
+    auto device = TheFarm().Add(config);
+    const std::uint64_t first = device->Generation();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(test::None(*device, 0x11, 0), 0) << "command " << i + 1 << " still arrives";
+    }
+    device->SetMemoryWord(0x80000000, 7);
+    EXPECT_EQ(test::None(*device, 0x11, 0), platform::devices::kErrorNotConnected);
+    EXPECT_NE(device->Generation(), first);
+    device->WaitForRestart();
+    EXPECT_EQ(device->Present(), GetParam().back);
+    const auto events = Events();
+    ASSERT_EQ(events.size(), GetParam().back ? 3u : 2u);
+    EXPECT_EQ(events[1].first, platform::devices::kDeviceRemoveComplete);
+    if (GetParam().back) {
+        EXPECT_EQ(events[2].first, platform::devices::kDeviceArrival);
+        EXPECT_EQ(device->MemoryWord(0x80000000), 0u) << "a pulled cable is a power cycle";
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_EQ(test::None(*device, 0x11, 0), 0) << "the cable comes out once";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PulledCable,
+                         ::testing::Values(PullCase{std::nullopt, false}, PullCase{0, true},
+                                           PullCase{250, true}));
+
 TEST_F(Plug, RemoveAnnouncesTheRemovalAndForgetsTheDevice) {
     auto device = TheFarm().Add(DeviceConfig{});
     TheFarm().Remove(device);
     EXPECT_EQ(TheFarm().Size(), 0u);
     EXPECT_EQ(Events().back().first, platform::devices::kDeviceRemoveComplete);
+}
+
+// The device layer starts the simulated backend's monitor when the station subscribes, while a
+// device's replug announces itself through that backend into the device layer: both at once
+// must neither deadlock nor lose the subscriber's events.
+TEST_F(Plug, SubscribingWhileADeviceReplugsNeitherDeadlocksNorLosesEvents) {
+    namespace devices = platform::devices;
+    devices::UseBackend(backends::MakeDevicesBackend());
+    auto device = TheFarm().Add(DeviceConfig{});
+    std::atomic<bool> done{false};
+    std::thread replugger([&] {
+        while (!done) {
+            device->Unplug();
+            device->Replug();
+        }
+    });
+    std::atomic<int> heard{0};
+    for (int i = 0; i < 200; ++i) {
+        devices::Subscription subscription =
+            devices::Subscribe([&](std::uint32_t, const void*) { ++heard; });
+        EXPECT_TRUE(subscription.Active());
+        std::this_thread::yield();
+    }
+    devices::Subscription last = devices::Subscribe([&](std::uint32_t, const void*) { ++heard; });
+    const int before = heard;
+    while (heard == before) {
+        std::this_thread::yield();
+    }
+    done = true;
+    replugger.join();
+    last.Reset();
+    devices::UseBackend(nullptr);
 }
 
 } // namespace

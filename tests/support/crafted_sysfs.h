@@ -64,7 +64,8 @@ public:
         std::vector<std::string> opened;     // node paths
         std::map<int, std::string> fdToNode; // open fds
         std::vector<std::string> commandedNodes;
-        std::vector<sg_io_hdr_t> headers;
+        std::vector<sg_io_hdr_t> headers; // as sent; their pointers are the caller's
+        std::vector<std::vector<std::uint8_t>> commandBlocks; // copied while the call runs
         int nextFd = 100;
         // What the next commands report: 0 or a SCSI status info word.
         unsigned info = SG_INFO_OK;
@@ -96,6 +97,7 @@ public:
             auto* h = static_cast<sg_io_hdr_t*>(header);
             r.commandedNodes.push_back(it->second);
             r.headers.push_back(*h);
+            r.commandBlocks.emplace_back(h->cmdp, h->cmdp + h->cmd_len);
             h->info = r.info;
             h->host_status = r.hostStatus;
             return 0;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 namespace kestrel::device {
 namespace {
@@ -100,6 +101,17 @@ TEST_F(SimDevicesTest, NameIsReadOnlyWithinTheRecordSize) {
     EXPECT_EQ(ParseDeviceChange(devices::kDeviceArrival, record.data()), 1);
     ASSERT_EQ(DeviceCount(), 1);
     EXPECT_EQ(DevicePathAt(0), devices::ToUpperAscii(kModelPath));
+}
+
+TEST_F(SimDevicesTest, RecordsShorterThanTheirHeaderAreAcknowledgedUnread) {
+    AddDevice();
+    for (std::uint32_t size : {4u, 8u, 11u}) {
+        // Only `size` bytes are there; a type word past them must not be read.
+        std::vector<unsigned char> record(size, 0);
+        std::memcpy(record.data(), &size, 4);
+        EXPECT_EQ(ParseDeviceChange(devices::kDeviceArrival, record.data()), 1) << size;
+    }
+    EXPECT_EQ(DeviceCount(), 0);
 }
 
 TEST_F(SimDevicesTest, RemovalOfTheFirstOfThreeMovesTheOthersDown) {

@@ -57,8 +57,10 @@ TEST(LinuxBackend, OpensTheSgNodeAndSendsSgIoWithTheRequest) {
     EXPECT_EQ(h.dxfer_direction, SG_DXFER_FROM_DEV);
     EXPECT_EQ(h.dxfer_len, 2048u);
     EXPECT_EQ(h.timeout, 60000u);
-    EXPECT_EQ(h.cmdp[0], 0xC2);
-    EXPECT_EQ(h.cmdp[7], 5);
+    // The command block lived in the sender's frame; the recorder kept a copy.
+    ASSERT_EQ(recorder.commandBlocks.size(), 1u);
+    EXPECT_EQ(recorder.commandBlocks[0],
+              std::vector<std::uint8_t>({0xC2, 0x13, 0, 0, 0, 0, 0, 5, 0, 0}));
 
     // A command the device rejects never passes as a success.
     recorder.info = SG_INFO_CHECK;
