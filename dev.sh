@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Developer entry point: ./dev.sh deps | build [preset] | test [preset] | run [args...]
+# Developer entry point: ./dev.sh deps | build [preset] | test [preset] | run [args...] | release
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -11,6 +11,7 @@ DEPS=(
     xvfb xauth
     genromfs zstd binutils
     qemu-system-x86 linux-image-amd64 busybox-static libusbredirparser-dev cpio udev
+    help2man dpkg-dev
 )
 
 deps() {
@@ -71,6 +72,13 @@ run() {
     run_demo
 }
 
+# `./dev.sh release`: the deliverables without tests or benchmarks, and the Debian package
+# build/release/kestrel-station_<version>_<arch>.deb.
+release() {
+    build release
+    cpack --preset release
+}
+
 cmd="${1:-}"
 shift || true
 case "$cmd" in
@@ -78,5 +86,6 @@ case "$cmd" in
     build) deps; build "$@" ;;
     test) run_tests "$@" ;;
     run) deps; build; run "$@" ;;
-    *) echo "usage: $0 deps | build [preset] | test [preset] | run [args...]" >&2; exit 2 ;;
+    release) deps; release ;;
+    *) echo "usage: $0 deps | build [preset] | test [preset] | run [args...] | release" >&2; exit 2 ;;
 esac

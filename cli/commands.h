@@ -12,6 +12,8 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;   // a device, check or file operation failed
 inline constexpr int kExitUsage = 2;    // bad arguments or environment
 inline constexpr int kExitNoDevice = 3; // a device command found no device
+// A device command found devices of the model but may not use them (no udev rule or rights).
+inline constexpr int kExitNoAccess = 4;
 
 struct CommandContext {
     int status = kExitOk;

@@ -3,6 +3,7 @@
 // succeeded; a run that finds no device fails with kExitNoDevice.
 
 #include "cli/commands.h"
+#include "cli/device_access.h"
 #include "cli/device_facts.h"
 #include "cli/run_monitor.h"
 #include "cli/run_pump.h"
@@ -123,6 +124,7 @@ int RunIsp(const IspOptions& options) {
     TerminalView view(std::cout, live, platform::TerminalColumns());
     platform::QueueSink window;
     int deviceCount = 0;
+    int inaccessible = 0; // devices of the model present but not usable
     PhaseBytes bytes;
     std::string runTime;
     int mode = 3;
@@ -262,6 +264,7 @@ int RunIsp(const IspOptions& options) {
                         job.loaderClass, ok ? job.devId : r.message.c_str());
         }
         if (deviceCount == 0) {
+            inaccessible = ReportInaccessibleDevices(stdout);
             std::printf("(no device was programmed)\n");
             for (const std::string& text : monitor.RunMessages()) {
                 std::printf("%s\n", text.c_str());
@@ -281,7 +284,7 @@ int RunIsp(const IspOptions& options) {
     }
     platform::SetMessageBoxHandler(previous);
     if (deviceCount == 0) {
-        return kExitNoDevice;
+        return inaccessible > 0 ? kExitNoAccess : kExitNoDevice;
     }
     return allOk ? kExitOk : kExitFailed;
 }

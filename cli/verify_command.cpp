@@ -3,6 +3,7 @@
 // compares them with the input files bit for bit. Exit status 0 only when every device matches.
 
 #include "cli/commands.h"
+#include "cli/device_access.h"
 #include "cli/device_facts.h"
 
 #include "app/station/kestrellib_binding.h"
@@ -106,7 +107,7 @@ int RunVerify(const VerifyOptions& options) {
     const int count = library.deviceCount();
     if (count == 0) {
         std::printf("No device to verify.\n");
-        return kExitNoDevice;
+        return ReportInaccessibleDevices(stdout) > 0 ? kExitNoAccess : kExitNoDevice;
     }
     // The run writes the boot image chosen from device 0 to every device; so does the check.
     std::string bootImage;

@@ -215,6 +215,16 @@ bool IsGone(DeviceHandle handle) {
     return s.handles.count(value) == 0 || s.gone.count(value) != 0;
 }
 
+std::vector<AccessProblem> InaccessibleDevices() {
+    std::shared_ptr<Backend> backend;
+    {
+        auto& s = State();
+        std::lock_guard guard(s.lock);
+        backend = BackendLocked(s);
+    }
+    return backend->AccessProblems();
+}
+
 std::size_t OpenHandleCount() {
     std::lock_guard guard(State().lock);
     return State().handles.size();

@@ -54,6 +54,16 @@ struct InterfaceInfo {
     std::string friendlyName; // e.g. "USB DISK MASS STORAGE USB Device"
 };
 
+// A present device of the model that this process cannot use, and why.
+struct AccessProblem {
+    std::string path;   // interface path, as Enumerate lists it
+    std::string node;   // the node that cannot be used ("/dev/sg2"); "" when there is none
+    std::string reason; // what is lacking and how to grant it, in words
+};
+
+// The file name of the udev rule that grants the operator the devices' nodes.
+inline constexpr const char* kUdevRuleName = "70-kestrel-station.rules";
+
 enum class Direction : std::uint8_t {
     kNone, // no data phase
     kIn,   // device to host, into buffer
@@ -130,6 +140,9 @@ public:
     virtual bool StartMonitor(BackendEventSink sink) = 0;
     // Called when the last subscriber leaves; after it returns the sink is not called again.
     virtual void StopMonitor() = 0;
+    // Called by InaccessibleDevices below, any thread. The present devices of the model that
+    // Open would refuse for lack of rights or of a device node; never opens a device.
+    virtual std::vector<AccessProblem> AccessProblems() { return {}; }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -153,6 +166,11 @@ int Send(DeviceHandle handle, const ScsiRequest& request);
 // a vanished device (Connection::IsGoneError). Every further Send on a handle gone that way
 // fails at once with kErrorNotConnected, without reaching the device; callers stop retrying.
 bool IsGone(DeviceHandle handle);
+
+// Present devices of the model that cannot be opened for lack of rights or of a device node
+// (the udev rule not installed, the operator not in the rule's group), so that a front end can
+// tell "no access" apart from "no device".
+std::vector<AccessProblem> InaccessibleDevices();
 
 // Number of handles open now (for tests and diagnostics).
 std::size_t OpenHandleCount();

@@ -11,6 +11,7 @@
 #include "platform/devices/usbstor_path.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <libudev.h>
 #include <mutex>
@@ -124,6 +125,34 @@ public:
         return nullptr;
     }
 
+    std::vector<AccessProblem> AccessProblems() override {
+        std::vector<AccessProblem> problems;
+        for (const LinuxModelDisk& disk : ScanModelDisks(options_.sysfsRoot, true)) {
+            if (disk.sgNode.empty()) {
+                problems.push_back(
+                    {disk.interfacePath, "",
+                     "the disk has no SCSI generic node: the sg driver is not loaded (the udev "
+                     "rule " +
+                         std::string(kUdevRuleName) + " loads it; or run: sudo modprobe sg)"});
+                continue;
+            }
+            const std::string node = options_.devRoot + "/" + disk.sgNode;
+            errno = 0;
+            if (options_.calls.accessReadWrite(node.c_str()) == 0) {
+                continue;
+            }
+            const int error = errno != 0 ? errno : EACCES;
+            std::string reason =
+                "no read-write access to " + node + " (" + std::strerror(error) + ")";
+            if (error == EACCES || error == EPERM) {
+                reason += ": install the udev rule " + std::string(kUdevRuleName) +
+                          " (docs/devices.md), then unplug and replug the device";
+            }
+            problems.push_back({disk.interfacePath, node, std::move(reason)});
+        }
+        return problems;
+    }
+
     bool StartMonitor(BackendEventSink sink) override {
         std::lock_guard guard(lock_);
         if (thread_.joinable()) {
@@ -224,6 +253,7 @@ LinuxSystemCalls RealLinuxSystemCalls() {
     calls.open = [](const char* path, int flags) { return ::open(path, flags); };
     calls.close = [](int fd) { return ::close(fd); };
     calls.sgIo = [](int fd, void* header) { return ::ioctl(fd, SG_IO, header); };
+    calls.accessReadWrite = [](const char* path) { return ::access(path, R_OK | W_OK); };
     calls.stat = [](int fd, bool& isChar, std::uint32_t& major, std::uint32_t& minor) {
         struct stat st {};
         if (::fstat(fd, &st) != 0) {

@@ -33,8 +33,11 @@ struct LinuxModelDisk {
     std::string friendlyName;
 };
 
-// Scans <sysfsRoot>/bus/scsi/devices for disks of the model. Never opens a device node.
-std::vector<LinuxModelDisk> ScanModelDisks(const std::string& sysfsRoot);
+// Scans <sysfsRoot>/bus/scsi/devices for disks of the model. Never opens a device node. A disk
+// without a SCSI generic node cannot be driven and is left out, unless keepWithoutNode asks for
+// it (with sgNode empty), to tell the user why it is not used.
+std::vector<LinuxModelDisk> ScanModelDisks(const std::string& sysfsRoot,
+                                           bool keepWithoutNode = false);
 
 // The system calls the backend makes, replaceable by tests. Each returns what the system call
 // returns, with errno set on failure.
@@ -44,6 +47,8 @@ struct LinuxSystemCalls {
     std::function<int(int fd, void* sgIoHeader)> sgIo; // ioctl(fd, SG_IO, header)
     // fstat: whether fd is a character device, and its device number.
     std::function<int(int fd, bool& isCharDevice, std::uint32_t& major, std::uint32_t& minor)> stat;
+    // access(path, R_OK | W_OK): whether this process may open the node read-write.
+    std::function<int(const char* path)> accessReadWrite;
 };
 
 LinuxSystemCalls RealLinuxSystemCalls();

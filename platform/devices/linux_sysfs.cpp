@@ -98,7 +98,7 @@ bool FindUsbDevice(const fs::path& scsiDevice, const fs::path& root, fs::path& u
 
 } // namespace
 
-std::vector<LinuxModelDisk> ScanModelDisks(const std::string& sysfsRoot) {
+std::vector<LinuxModelDisk> ScanModelDisks(const std::string& sysfsRoot, bool keepWithoutNode) {
     std::vector<LinuxModelDisk> disks;
     const fs::path root(sysfsRoot);
     const fs::path devicesDir = root / "bus" / "scsi" / "devices";
@@ -134,11 +134,9 @@ std::vector<LinuxModelDisk> ScanModelDisks(const std::string& sysfsRoot) {
         disk.revision = ReadAttribute(dev / "rev");
         disk.usbSerial = ReadAttribute(usb / "serial");
         disk.usbPort = usb.filename().string();
+        // No SCSI generic node (sg module not loaded): the disk cannot be driven.
         fs::directory_iterator sg(dev / "scsi_generic", ec);
-        if (ec) {
-            continue; // no SCSI generic node (sg module not loaded): cannot be driven
-        }
-        for (const auto& node : sg) {
+        for (const auto& node : ec ? fs::directory_iterator() : sg) {
             const std::string name = node.path().filename().string();
             if (name.rfind("sg", 0) == 0 && name.size() > 2 &&
                 std::all_of(name.begin() + 2, name.end(),
@@ -148,7 +146,7 @@ std::vector<LinuxModelDisk> ScanModelDisks(const std::string& sysfsRoot) {
                 break;
             }
         }
-        if (disk.sgNode.empty()) {
+        if (disk.sgNode.empty() && !keepWithoutNode) {
             continue;
         }
         const std::string lun = disk.scsiAddress.substr(disk.scsiAddress.rfind(':') + 1);

@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,11 @@ public:
     std::string DevRoot() const { return (root_ / "dev").string(); }
 
     // Removes a device (its SCSI entry disappears as on unplugging).
+    // The disk's SCSI generic node goes away, as when the sg driver is not loaded.
+    void RemoveGenericNode(const std::string& scsiAddress) {
+        std::filesystem::remove_all(root_ / "sys/bus/scsi/devices" / scsiAddress / "scsi_generic");
+    }
+
     void Unplug(const std::string& scsiAddress) {
         std::filesystem::remove(root_ / "sys/bus/scsi/devices" / scsiAddress);
     }
@@ -72,6 +78,8 @@ public:
         unsigned short hostStatus = 0;
         // Minor number fstat reports for a node (default: the node's own number).
         std::map<std::string, std::uint32_t> minorOverride;
+        // Nodes ("sg2") this process may not open read-write.
+        std::set<std::string> deniedNodes;
     };
 
     platform::devices::LinuxSystemCalls Calls(Recorder& r) const {
@@ -114,6 +122,14 @@ public:
             minor = o != r.minorOverride.end()
                         ? o->second
                         : static_cast<std::uint32_t>(std::stoul(it->second.substr(2)));
+            return 0;
+        };
+        calls.accessReadWrite = [&r](const char* path) {
+            std::lock_guard guard(r.lock);
+            if (r.deniedNodes.count(std::filesystem::path(path).filename().string()) != 0) {
+                errno = EACCES;
+                return -1;
+            }
             return 0;
         };
         return calls;

@@ -103,6 +103,36 @@ TEST(LinuxBackend, NodeWithAnotherDeviceNumberIsClosedAndRefused) {
     EXPECT_TRUE(recorder.commandedNodes.empty());
 }
 
+TEST(LinuxBackend, DevicesItCannotUseAreNamedWithTheNodeAndTheRuleWithoutOpeningThem) {
+    CraftedSysfs tree;
+    CraftedSysfs::Recorder recorder;
+    auto backend = MakeLinuxBackend(tree.Options(recorder));
+    EXPECT_TRUE(backend->AccessProblems().empty());
+
+    recorder.deniedNodes = {"sg3"};
+    auto problems = backend->AccessProblems();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].path, kPortPath);
+    EXPECT_EQ(problems[0].node, tree.DevRoot() + "/sg3");
+    EXPECT_EQ(problems[0].reason, "no read-write access to " + tree.DevRoot() +
+                                      "/sg3 (Permission denied): install the udev rule "
+                                      "70-kestrel-station.rules (docs/devices.md), then unplug "
+                                      "and replug the device");
+
+    // Without the sg driver the disk has no node at all: it is named, not listed.
+    tree.RemoveGenericNode("7:0:0:0");
+    problems = backend->AccessProblems();
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0].path, kSerialPath);
+    EXPECT_EQ(problems[0].node, "");
+    EXPECT_NE(problems[0].reason.find("the sg driver is not loaded"), std::string::npos);
+    std::vector<InterfaceInfo> listed;
+    ASSERT_TRUE(backend->Enumerate(listed));
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].path, kPortPath);
+    EXPECT_TRUE(recorder.opened.empty());
+}
+
 TEST(LinuxBackend, ScansDifferAsRemovalsThenArrivals) {
     CraftedSysfs tree;
     const auto before = ScanModelDisks(tree.SysRoot());
