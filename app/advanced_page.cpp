@@ -93,9 +93,9 @@ void CAdevancedPg::BuildControls() {
     output_ = edit(wrap_ids::kOutputEdit);
 
     int row = 0;
-    grid->addWidget(new QLabel(QStringLiteral("Resource Ver"), group), row, 0);
+    grid->addWidget(new QLabel(QString::fromLatin1(station::kResourceVerLabel), group), row, 0);
     grid->addWidget(resourceVer_, row, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Binary Ver"), group), row, 2);
+    grid->addWidget(new QLabel(QString::fromLatin1(station::kBinaryVerLabel), group), row, 2);
     grid->addWidget(binaryVer_, row, 3);
     ++row;
     grid->addWidget(new QLabel(QStringLiteral("Description"), group), row, 0);
@@ -184,9 +184,10 @@ void CAdevancedPg::OnWrapImage() {
         return;
     }
     station::WrapRequest request;
-    if (const char* message =
+    if (const std::string message =
             station::PrepareWrap(resourceVer_->text().toStdString(),
-                                 binaryVer_->text().toStdString(), Typed(), state_, request)) {
+                                 binaryVer_->text().toStdString(), Typed(), state_, request);
+        !message.empty()) {
         platform::ShowMessageBox(message);
         return;
     }

@@ -58,7 +58,7 @@ using WrapPicker =
     std::function<std::optional<std::string>(QWidget* parent, const WrapPickRequest& request)>;
 
 inline constexpr const char* kAllFilesFilter = "All Files (*)";
-inline constexpr const char* kWrapImageFileFilter = "Image file (*.img);;All Files (*)";
+inline constexpr const char* kWrapImageFileFilter = "Image file (*.img *.pkg);;All Files (*)";
 
 class CAdevancedPg : public QWidget {
     Q_OBJECT

@@ -73,8 +73,8 @@ struct PickRequest {
 // Shows the picker; the chosen path, or nullopt when the operator cancelled.
 using Picker = std::function<std::optional<std::string>(QWidget* parent, const PickRequest&)>;
 
-// The file dialog filter of the image pickers.
-inline constexpr const char* kImageFileFilter = "Image file (*.img);;All Files (*)";
+// The file dialog filter of the image pickers: the station's images and boot code packages.
+inline constexpr const char* kImageFileFilter = "Image file (*.img *.pkg);;All Files (*)";
 inline constexpr const char* kChooseDirectoryTitle = "Choose Directory";
 
 class CKestrelDlg;

@@ -2,6 +2,7 @@
 
 #include "app/control_id.h"
 #include "app/slot_picture.h"
+#include "app/station/event_lines.h"
 #include "app/station/isp_page.h"
 
 #include <QGridLayout>
@@ -13,6 +14,14 @@
 
 namespace kestrel::app {
 namespace {
+
+// Every status text a slot shows.
+std::vector<const char*> SlotTexts() {
+    std::vector<const char*> texts = station::StepStatusTexts();
+    texts.insert(texts.end(), {station::kNotConnectedText, station::kConnectedText,
+                               station::kWaitingForOperatorText});
+    return texts;
+}
 
 // The bar works in int; a larger range keeps its proportion.
 int BarValue(std::uint32_t v) {
@@ -36,6 +45,15 @@ DeviceSlot::DeviceSlot(int slot, QWidget* parent)
     picture_ = new SlotPictureWidget(ids.picture, TemplatePicture(slot), this);
     status_ = new QLabel(QString::fromLatin1(station::kNotConnectedText), this);
     SetControlId(status_, ids.status);
+    // The texts of a run differ in length: the label is as wide as the longest from the start
+    // and never asks for more, so a new text never widens the window.
+    int width = 0;
+    for (const char* text : SlotTexts()) {
+        width =
+            std::max(width, status_->fontMetrics().horizontalAdvance(QString::fromLatin1(text)));
+    }
+    status_->setMinimumWidth(width);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     bar_ = new QProgressBar(this);
     SetControlId(bar_, ids.bar);
     bar_->setTextVisible(false);

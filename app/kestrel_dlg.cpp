@@ -63,14 +63,22 @@ CKestrelDlg::CKestrelDlg(station::StationLibrary library, WorkerMessageBoxes* bo
 
     setWindowIcon(ProgramIcon());
 
+    // A slot shows while a box of its device waits for the operator.
+    if (boxes_ != nullptr) {
+        boxes_->SetWaitObserver(
+            [this](int device, bool waiting) { basic_->Page().OperatorWaiting(device, waiting); });
+    }
+
     // Without notifications the program runs on; title and slots then change through runs.
     notifications_ = platform::devices::SubscribeWindow(sink_.Handle());
 }
 
 CKestrelDlg::~CKestrelDlg() {
     notifications_.Reset();
-    // However the dialog ends, no worker may wait for a box while the Basic page joins it.
-    if (boxes_ != nullptr && basic_->Page().RunUnderWay()) {
+    // However the dialog ends, no worker (nor the demo copy's master) may wait for a box while
+    // the Basic page joins it.
+    if (boxes_ != nullptr) {
+        boxes_->SetWaitObserver(nullptr);
         boxes_->Release();
     }
     // The sheet goes first and takes the pages with it (Basic, then Advanced); the Basic page

@@ -9,6 +9,8 @@
 //
 // Closing while a run is under way asks the operator first; when confirmed, the workers' message
 // boxes are released, the workers are stopped and joined, and only then do the pages go away.
+// The workers' boxes never block the window (worker_message_boxes.h), so it can be closed while
+// they wait; however it closes, every box still shown or queued is released first.
 
 #include "app/qt_message_sink.h"
 #include "app/station/station_library.h"

@@ -14,9 +14,11 @@ inline constexpr int kExitUsage = 2;    // bad arguments or environment
 inline constexpr int kExitNoDevice = 3; // a device command found no device
 // A device command found devices of the model but may not use them (no udev rule or rights).
 inline constexpr int kExitNoAccess = 4;
+inline constexpr int kExitStopped = 5; // a run was stopped by Ctrl-C or SIGTERM
 
 struct CommandContext {
     int status = kExitOk;
+    bool stopped = false; // a run was stopped: the device commands after it do nothing
     void Report(int commandStatus) {
         if (commandStatus > status || (status == kExitOk && commandStatus != kExitOk)) {
             status = commandStatus;

@@ -1,6 +1,14 @@
 // kestrel-cli isp: one ISP run on the connected devices (or simulated ones), shown live, with a
 // summary per device and one run-record line per device. Exit status 0 only when every device
 // succeeded; a run that finds no device fails with kExitNoDevice.
+//
+// When the run has a demo copy (isp.ini [Burn-D]), the command waits for it too: its progress
+// and lines are shown, and each drive's result is part of its device's result and record.
+//
+// Ctrl-C or SIGTERM asks every worker to stop at its next safe point (the library's stop
+// requests) and the demo copy to stop looking for drives; the run then ends as usual, with the
+// summary and the run record, devices not done marked STOPPED, and the exit status
+// kExitStopped. A second Ctrl-C ends the process at once.
 
 #include "cli/commands.h"
 #include "cli/device_access.h"
@@ -17,13 +25,16 @@
 #include "kestrellib/program/config_files.h"
 #include "kestrellib/program/config_overrides.h"
 #include "platform/clock/clock.h"
+#include "platform/interrupt/interrupt.h"
 #include "platform/message_box/message_box.h"
 #include "platform/terminal/terminal.h"
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace kestrel::cli {
@@ -101,7 +112,34 @@ bool ApplyDramForThisRun(const IspOptions& options, int iniIndex) {
     return true;
 }
 
-int RunIsp(const IspOptions& options) {
+inline constexpr const char* kStoppingText =
+    "kestrel-cli: stopping... (every device stops at its next safe point; Ctrl-C again ends at "
+    "once)";
+
+// Texts of message boxes raised on any thread, written by the loop thread.
+class ErrorLines {
+public:
+    void Add(const std::string& text) {
+        std::lock_guard guard(lock_);
+        lines_.push_back(text);
+    }
+    void WriteTo(TerminalView& view) {
+        std::vector<std::string> lines;
+        {
+            std::lock_guard guard(lock_);
+            lines.swap(lines_);
+        }
+        for (const std::string& line : lines) {
+            view.AppendError(line);
+        }
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::string> lines_;
+};
+
+int RunIsp(const IspOptions& options, CommandContext& context) {
     // Options apply to this run only: neither isp.ini nor config.ini is written. The override
     // outlives the page, whose end joins the workers that read it.
     const config::OneRunOverrides overrides;
@@ -109,19 +147,25 @@ int RunIsp(const IspOptions& options) {
         return kExitUsage;
     }
     RunMonitor monitor;
-    platform::MessageBoxHandler previous =
-        platform::SetMessageBoxHandler([&monitor](const std::string& text, const std::string&) {
+    // Message boxes are raised on any thread; their texts are written by the loop thread,
+    // above the bars.
+    ErrorLines errors;
+    platform::MessageBoxHandler previous = platform::SetMessageBoxHandler(
+        [&monitor, &errors](const std::string& text, const std::string&) {
             monitor.AddMessageBox(text);
-            std::fprintf(stderr, "%s%s", text.c_str(),
-                         (!text.empty() && text.back() == '\n') ? "" : "\n");
+            errors.Add(text);
         });
+    // Ctrl-C or SIGTERM: the first asks the run to stop at a safe point, the second ends the
+    // process at once.
+    const platform::InterruptWatch interrupts;
 
     station::StationLibrary library = station::KestrellibBinding();
     library.initDeviceSet();
     library.enumerateDevices();
 
     const bool live = !options.quiet && platform::StdoutIsTerminal();
-    TerminalView view(std::cout, live, platform::TerminalColumns());
+    TerminalView view(std::cout, live, platform::TerminalColumns(), platform::TerminalRows());
+    view.SetErrorStream(std::cerr);
     platform::QueueSink window;
     int deviceCount = 0;
     int inaccessible = 0; // devices of the model present but not usable
@@ -130,8 +174,17 @@ int RunIsp(const IspOptions& options) {
     int mode = 3;
     std::vector<RunRecord> records;
     bool allOk = false;
+    bool stopped = false; // by the operator (Ctrl-C) or the system (SIGTERM)
+    bool demoWanted = false;
     {
         station::IspPage page(view, library, window, &window);
+        // The demo copy's last drive closes every device when it ends; here that waits until
+        // the devices have been read back for the run record.
+        station::DemoCopyLibrary demoLibrary = station::RealDemoCopyLibrary();
+        const auto closeAllDevice = demoLibrary.closeAllDevice;
+        std::atomic<bool> closeAsked{false};
+        demoLibrary.closeAllDevice = [&closeAsked](void*) { closeAsked.store(true); };
+        page.SetDemoCopyLibrary(demoLibrary);
         station::PageSettings& settings = page.Settings();
         settings = station::LoadPageSettings();
         if (options.mode) {
@@ -155,6 +208,13 @@ int RunIsp(const IspOptions& options) {
                                      : FromCurrentDirectory(options.resource),
             settings.demoDir};
         mode = settings.imageType;
+        view.SetRunMode(mode);
+        demoWanted =
+            settings.copyDemo != 0 && station::CountFiles(config::HomePath(settings.demoDir)) > 0;
+        if (demoWanted) {
+            view.SetDemoFiles(static_cast<std::uint32_t>(
+                station::CountFiles(config::HomePath(settings.demoDir))));
+        }
 
         auto handle = [&](const platform::WindowMessage& m) {
             monitor.Observe(m, platform::TickCount());
@@ -169,6 +229,7 @@ int RunIsp(const IspOptions& options) {
 
         runTime = IsoTime(platform::SystemTimeUtc());
         page.StartIsp(typed, station::IspPage::SettingsFiles::kLeaveUnchanged);
+        errors.WriteTo(view);
         deviceCount = page.JobCount();
         if (deviceCount > 0) {
             bytes.boot = FileBytes(page.Job(0).redbootPath);
@@ -178,21 +239,34 @@ int RunIsp(const IspOptions& options) {
                              (page.Job(0).writeRomfs1 ? FileBytes(page.Job(0).romfs1Path) : 0);
         }
         const std::uint32_t start = platform::TickCount();
-        bool stopped = false;
+        bool timedOut = false;
         auto tick = [&] {
             const std::uint32_t now = platform::TickCount();
+            errors.WriteTo(view);
+            if (!stopped && interrupts.Requested()) {
+                stopped = true;
+                view.AppendError(kStoppingText);
+                monitor.StopRequested(deviceCount);
+                page.RequestStop();
+            }
             view.Render(monitor, deviceCount, bytes, now);
-            if (!stopped && options.timeoutSeconds > 0 &&
+            if (!timedOut && !stopped && options.timeoutSeconds > 0 &&
                 now - start > static_cast<std::uint32_t>(options.timeoutSeconds * 1000)) {
-                std::fprintf(stderr, "kestrel-cli: the run took longer than %g s; stopping it\n",
-                             options.timeoutSeconds);
+                char text[128];
+                std::snprintf(text, sizeof text,
+                              "kestrel-cli: the run took longer than %g s; stopping it",
+                              options.timeoutSeconds);
+                view.AppendError(text);
                 monitor.AddMessageBox("the run was stopped after its time limit");
                 page.StopAndJoin();
-                stopped = true;
+                timedOut = true;
             }
         };
-        auto underWay = [&page] { return page.RunUnderWay(); };
+        // The run, then the demo copy it started (its progress, lines and result belong to the
+        // run as much as the programming's).
+        auto underWay = [&page] { return page.RunUnderWay() || page.DemoCopyActive(); };
         PumpRun(window, underWay, handle, tick);
+        errors.WriteTo(view);
         view.Render(monitor, deviceCount, bytes, platform::TickCount(), true);
         view.ClearBars();
 
@@ -221,8 +295,7 @@ int RunIsp(const IspOptions& options) {
             // A simulated device that recorded a host error was driven wrongly, whatever the
             // procedures reported: a real device would have refused or misread the same.
             const std::string hostErrors = SimulatedHostErrors(job);
-            const bool ok = monitor.Succeeded(i, mode) && hostErrors.empty();
-            allOk = allOk && ok;
+            bool ok = monitor.Succeeded(i, mode) && hostErrors.empty();
             RunRecord r;
             r.time = runTime;
             r.mode = mode;
@@ -240,15 +313,31 @@ int RunIsp(const IspOptions& options) {
             if (d.resource.succeeded || d.resource.failed) {
                 r.durationsMs.emplace_back("resource", d.resource.elapsedMs);
             }
+            if (d.demo.succeeded || d.demo.failed) {
+                r.durationsMs.emplace_back("demo", d.demo.elapsedMs);
+            }
             if (ok) {
                 // Only a device that answered is asked again, so a failed device costs no
                 // further retries here.
                 AddDeviceFacts(i, job, r);
             }
+            const bool deviceStopped = monitor.Stopped(i, mode);
+            if (demoWanted && ok) {
+                // The demo copy starts once every device succeeded; each drive's copy is part
+                // of its device's result.
+                r.demo = d.demo.succeeded ? "ok" : d.demo.failed ? "failed" : "not copied";
+                ok = d.demo.succeeded;
+            }
+            allOk = allOk && ok;
             r.ok = ok;
+            r.stopped = deviceStopped;
             r.message = monitor.Explanation(i, mode);
             if (!hostErrors.empty()) {
                 r.message = r.message.empty() ? hostErrors : r.message + " | " + hostErrors;
+            }
+            if (r.message.empty() && !ok) {
+                const std::vector<std::string> run = monitor.RunMessages();
+                r.message = run.empty() ? "the demo copy " + *r.demo : run.front();
             }
             records.push_back(r);
             auto seconds = [](const Phase& p) {
@@ -259,7 +348,10 @@ int RunIsp(const IspOptions& options) {
                 std::snprintf(text, sizeof text, "%.1f s", p.elapsedMs / 1000.0);
                 return std::string(text);
             };
-            std::printf("%-4d %-8s %-8s %-9s %d/%d    %s\n", i, ok ? "ok" : "FAILED",
+            std::printf("%-4d %-8s %-8s %-9s %d/%d    %s\n", i,
+                        ok              ? "ok"
+                        : deviceStopped ? "STOPPED"
+                                        : "FAILED",
                         seconds(d.boot).c_str(), seconds(d.resource).c_str(), job.loaderLevel,
                         job.loaderClass, ok ? job.devId : r.message.c_str());
         }
@@ -271,6 +363,9 @@ int RunIsp(const IspOptions& options) {
             }
         }
         std::fflush(stdout);
+        if (closeAsked.load()) {
+            closeAllDevice(nullptr);
+        }
     }
 
     if (!options.noRecord && !records.empty()) {
@@ -283,6 +378,10 @@ int RunIsp(const IspOptions& options) {
         }
     }
     platform::SetMessageBoxHandler(previous);
+    if (stopped) {
+        context.stopped = true;
+        return kExitStopped;
+    }
     if (deviceCount == 0) {
         return inaccessible > 0 ? kExitNoAccess : kExitNoDevice;
     }
@@ -319,7 +418,7 @@ void AddIspCommand(CLI::App& app, CommandContext& context) {
                         "Run record file (default: isp-runs.jsonl in the home directory)");
     command->add_flag("--no-record", options->noRecord, "Write no run record");
     command->add_flag("--quiet", options->quiet, "No live progress bars");
-    command->callback([&context, options] { context.Report(RunIsp(*options)); });
+    command->callback([&context, options] { context.Report(RunIsp(*options, context)); });
 }
 
 } // namespace kestrel::cli

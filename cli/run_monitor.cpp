@@ -27,28 +27,6 @@ std::string Trimmed(std::string text) {
 
 } // namespace
 
-std::optional<int> DeviceOfMessage(const std::string& text) {
-    constexpr const char* kPrefix = "Device";
-    if (text.compare(0, std::strlen(kPrefix), kPrefix) != 0) {
-        return std::nullopt;
-    }
-    std::size_t i = std::strlen(kPrefix);
-    if (i < text.size() && text[i] == ':') {
-        ++i;
-    }
-    int value = 0;
-    std::size_t digits = 0;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && digits < 6) {
-        value = value * 10 + (text[i] - '0');
-        ++i;
-        ++digits;
-    }
-    if (digits == 0) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 void RunMonitor::Observe(const platform::WindowMessage& message, std::uint32_t now) {
     std::lock_guard guard(lock_);
     if (message.message == WM_ISP_EVENT) {
@@ -81,6 +59,15 @@ void RunMonitor::Observe(const platform::WindowMessage& message, std::uint32_t n
         case kEventRebuildFailed:
             End(d.rebuild, false, now);
             break;
+        case kEventDemoBegin:
+            Begin(d.demo, now);
+            break;
+        case kEventDemoSucceeded:
+            End(d.demo, true, now);
+            break;
+        case kEventDemoFailed:
+            End(d.demo, false, now);
+            break;
         default:
             break;
         }
@@ -103,9 +90,9 @@ void RunMonitor::Observe(const platform::WindowMessage& message, std::uint32_t n
     case kStatusProgressStep:
         devices_[static_cast<int>(message.lParam)].position += 1;
         break;
-    case kStatusProgressAdvance:
+    case kStatusProgressAdvance: // only the demo copy advances by more than one step
         if (hasRecord) {
-            devices_[record.devIndex].position += record.steps;
+            devices_[record.devIndex].demoFiles += record.steps;
         }
         break;
     case kStatusWorkerStarted:
@@ -126,6 +113,21 @@ void RunMonitor::AddMessageBox(const std::string& text) {
     } else {
         runMessages_.push_back(Trimmed(text));
     }
+}
+
+void RunMonitor::StopRequested(int deviceCount) {
+    std::lock_guard guard(lock_);
+    stopRequested_ = true;
+    for (int i = 0; i < deviceCount; ++i) {
+        DeviceProgress& d = devices_[i];
+        if (!d.ended) {
+            d.stopped = true;
+        }
+    }
+}
+
+bool RunMonitor::Stopped(int index, int mode) const {
+    return Device(index).stopped && !Succeeded(index, mode);
 }
 
 DeviceProgress RunMonitor::Device(int index) const {
@@ -184,6 +186,9 @@ std::string RunMonitor::Explanation(int index, int mode) const {
     }
     if (Succeeded(index, mode)) {
         return "";
+    }
+    if (d.stopped) {
+        return "stopped before it was done";
     }
     const std::vector<std::string> run = RunMessages();
     if (!run.empty()) {

@@ -8,6 +8,7 @@
 // without one (a missing INI file, a refused boot image) is a message of the run and stands for
 // every device that failed without a message of its own.
 
+#include "app/station/message_device.h"
 #include "kestrel/isp_job.h"
 #include "platform/messages/message_sink.h"
 
@@ -34,10 +35,13 @@ struct DeviceProgress {
     Phase boot;
     Phase resource;
     Phase rebuild;
-    std::uint32_t total = 0;    // progress range of the device (all phases)
-    std::uint32_t position = 0; // steps done
-    bool started = false;       // code 257 seen
-    bool ended = false;         // code 256 seen
+    Phase demo;                  // the demo copy onto the drive of this number (events 816-818)
+    std::uint32_t total = 0;     // progress range of the device (all phases)
+    std::uint32_t position = 0;  // steps done
+    bool started = false;        // code 257 seen
+    bool ended = false;          // code 256 seen
+    bool stopped = false;        // a stop was asked while the device's worker was under way
+    std::uint32_t demoFiles = 0; // files copied by the demo copy (code 3)
     std::vector<std::string> messages;
 };
 
@@ -47,6 +51,9 @@ public:
     void Observe(const platform::WindowMessage& message, std::uint32_t now);
     // Notes a message box (any thread).
     void AddMessageBox(const std::string& text);
+    // Notes that the run was asked to stop: devices 0 ... deviceCount - 1 whose worker has not
+    // ended yet count as stopped unless they still succeed.
+    void StopRequested(int deviceCount);
 
     // The device's state; default for a device never heard of.
     DeviceProgress Device(int index) const;
@@ -55,6 +62,8 @@ public:
     // Whether the device did all that the run mode asks: mode 1 the boot code, mode 2 the
     // resources, mode 3 both; with no failure event and no message box of its own.
     bool Succeeded(int index, int mode) const;
+    // Whether the device did not succeed because the run was stopped.
+    bool Stopped(int index, int mode) const;
     // The text that explains the device's result: its own messages, else the run's, else a
     // description of what is missing.
     std::string Explanation(int index, int mode) const;
@@ -63,9 +72,9 @@ private:
     mutable std::mutex lock_;
     std::map<int, DeviceProgress> devices_;
     std::vector<std::string> runMessages_;
+    bool stopRequested_ = false;
 };
 
-// The device index a message text names at its start ("Device:5 ==>", "Device5-->"), if any.
-std::optional<int> DeviceOfMessage(const std::string& text);
+using station::DeviceOfMessage;
 
 } // namespace kestrel::cli

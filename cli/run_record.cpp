@@ -78,7 +78,12 @@ std::string ToJsonLine(const RunRecord& r) {
     }
     line += "],\"badBlocks\":" + Pairs(r.badBlocks);
     line += ",\"durationsMs\":" + Pairs(r.durationsMs);
-    line += std::string(",\"result\":") + (r.ok ? "\"ok\"" : "\"failed\"");
+    if (r.demo) {
+        line += ",\"demo\":" + JsonString(*r.demo);
+    }
+    line += std::string(",\"result\":") + (r.ok        ? "\"ok\""
+                                           : r.stopped ? "\"stopped\""
+                                                       : "\"failed\"");
     line += ",\"message\":" + JsonString(r.message) + "}";
     return line;
 }

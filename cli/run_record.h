@@ -3,8 +3,9 @@
 // line, appended to "isp-runs.jsonl" in the home directory (beside the INI files). A line holds
 // the run's start time (UTC), the device index and DevId, the NAND geometry, the loader level and
 // class, the boot device id, the images written with their SHA-256, the bad blocks found per
-// area, the duration of each phase, the result and its message. Facts that could not be learnt
-// from the device are written as null.
+// area, the duration of each phase, the demo copy's result when the run made one, the result
+// ("ok", "failed", or "stopped" for a device the operator stopped) and its message. Facts that
+// could not be learnt from the device are written as null.
 
 #include <cstdint>
 #include <optional>
@@ -42,6 +43,8 @@ struct RunRecord {
     std::vector<std::pair<std::string, std::uint32_t>> badBlocks;   // area, bad blocks found
     std::vector<std::pair<std::string, std::uint32_t>> durationsMs; // phase, milliseconds
     bool ok = false;
+    bool stopped = false;            // not ok because the run was stopped
+    std::optional<std::string> demo; // the demo copy: "ok", "failed", "not copied"
     std::string message;
 };
 

@@ -8,6 +8,8 @@ namespace {
 
 constexpr std::uint32_t kRedrawMs = 100;
 constexpr int kBarWidth = 24;
+constexpr std::uint32_t kTurnMs = 250;
+constexpr const char kTurningMarks[] = "|/-\\";
 
 std::string Bar(std::uint32_t position, std::uint32_t total) {
     const int filled =
@@ -17,17 +19,32 @@ std::string Bar(std::uint32_t position, std::uint32_t total) {
            std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "]";
 }
 
+bool Running(const Phase& p) {
+    return p.begun && !p.succeeded && !p.failed;
+}
+
+enum class PhaseName { kNone, kBoot, kResource, kRebuild, kDemo };
+
 // The phase under way (or last begun) of a device.
-const Phase* CurrentPhase(const DeviceProgress& d, bool& isBoot) {
-    const Phase* phase = nullptr;
-    isBoot = false;
-    if (d.resource.begun) {
-        phase = &d.resource;
-    } else if (d.boot.begun) {
-        phase = &d.boot;
-        isBoot = true;
+const Phase* CurrentPhase(const DeviceProgress& d, PhaseName& name) {
+    if (d.demo.begun) {
+        name = PhaseName::kDemo;
+        return &d.demo;
     }
-    return phase;
+    if (Running(d.rebuild)) { // inside the resource step, before its pages
+        name = PhaseName::kRebuild;
+        return &d.rebuild;
+    }
+    if (d.resource.begun) {
+        name = PhaseName::kResource;
+        return &d.resource;
+    }
+    if (d.boot.begun) {
+        name = PhaseName::kBoot;
+        return &d.boot;
+    }
+    name = PhaseName::kNone;
+    return nullptr;
 }
 
 } // namespace
@@ -42,8 +59,8 @@ std::string Throughput(double bytesPerSecond) {
     return text;
 }
 
-TerminalView::TerminalView(std::ostream& out, bool live, int columns)
-    : out_(out), live_(live), columns_(std::max(columns, 40)) {
+TerminalView::TerminalView(std::ostream& out, bool live, int columns, int rows)
+    : out_(out), err_(&out), live_(live), columns_(std::max(columns, 40)), rows_(rows) {
     text_.fill("Not Connected");
 }
 
@@ -65,15 +82,24 @@ void TerminalView::AppendLog(std::string_view text) {
     if (text.empty()) {
         return;
     }
-    ClearBars();
     pendingLog_ += text;
     const std::size_t end = pendingLog_.rfind('\n');
     if (end != std::string::npos) {
+        ClearBars();
         out_ << pendingLog_.substr(0, end + 1);
         pendingLog_.erase(0, end + 1);
         out_.flush();
     }
-    drawn_ = false; // draw the bars again at the next chance
+}
+
+void TerminalView::AppendError(std::string_view text) {
+    ClearBars();
+    out_.flush(); // the block is gone from the screen before the other stream writes
+    *err_ << text;
+    if (text.empty() || text.back() != '\n') {
+        *err_ << '\n';
+    }
+    err_->flush();
 }
 
 void TerminalView::SetIspEnabled(bool) {}
@@ -98,37 +124,72 @@ std::string TerminalView::BarLine(int device, const RunMonitor& monitor, const P
     } else {
         status = d.resource.begun ? "Writing ROM..." : d.boot.begun ? "Writing FW..." : "Waiting";
     }
-    if (d.ended) {
-        status = "Done";
-        position = total;
+
+    PhaseName name = PhaseName::kNone;
+    const Phase* phase = CurrentPhase(d, name);
+    std::string tail; // timing and activity, or the reason of a failure
+    if (name == PhaseName::kDemo) {
+        position = d.demoFiles;
+        total = demoFiles_;
     }
-    bool isBoot = false;
-    std::string timing;
-    if (const Phase* phase = CurrentPhase(d, isBoot)) {
-        const bool running = !phase->succeeded && !phase->failed;
+    if (d.ended && !Running(d.demo)) {
+        if (d.demo.failed) {
+            status = "FAILED";
+            tail = "the demo copy failed";
+        } else if (monitor.Succeeded(device, mode_)) {
+            status = "Done";
+            position = total;
+        } else if (monitor.Stopped(device, mode_)) {
+            status = "STOPPED";
+        } else {
+            status = "FAILED";
+            tail = monitor.Explanation(device, mode_);
+        }
+    }
+    if (tail.empty() && phase != nullptr) {
+        const bool running = Running(*phase);
         const std::uint32_t ms = running ? now - phase->beginTick : phase->elapsedMs;
-        const double share = total == 0 ? 0.0 : static_cast<double>(position) / total;
-        const double phaseBytes = static_cast<double>(isBoot ? bytes.boot : bytes.resource);
-        char text[64];
-        std::snprintf(text, sizeof text, "%5.1f s  %s", ms / 1000.0,
-                      ms == 0 ? "-" : Throughput(phaseBytes * share * 1000.0 / ms).c_str());
-        timing = text;
+        char text[96];
+        const bool moves = name == PhaseName::kBoot || name == PhaseName::kResource;
+        if (moves && position > 0 && ms > 0) {
+            const double share = total == 0 ? 0.0 : static_cast<double>(position) / total;
+            const double phaseBytes =
+                static_cast<double>(name == PhaseName::kBoot ? bytes.boot : bytes.resource);
+            std::snprintf(text, sizeof text, "%5.1f s  %s", ms / 1000.0,
+                          Throughput(phaseBytes * share * 1000.0 / ms).c_str());
+        } else if (running) {
+            // Nothing to count yet: what the device is doing, and a mark that turns while the
+            // program is alive.
+            const char* doing = name == PhaseName::kRebuild ? "rebuilding the NAND file system"
+                                : name == PhaseName::kDemo  ? "copying demo files"
+                                                            : "working";
+            std::snprintf(text, sizeof text, "%5.1f s  %c %s", ms / 1000.0,
+                          kTurningMarks[(now / kTurnMs) % 4], doing);
+        } else {
+            std::snprintf(text, sizeof text, "%5.1f s", ms / 1000.0);
+        }
+        tail = text;
     }
     const unsigned percent = total == 0 ? 0u : static_cast<unsigned>(100ull * position / total);
     char line[256];
     std::snprintf(line, sizeof line, "Dev%-2d %s %3u%%  %-20s %s", device,
                   Bar(position, total).c_str(), std::min(percent, 100u), status.c_str(),
-                  timing.c_str());
+                  tail.c_str());
     std::string result = line;
+    // One screen line per bar, or the block could not be taken away again.
     if (static_cast<int>(result.size()) > columns_ - 1) {
         result.resize(static_cast<std::size_t>(columns_ - 1));
     }
     return result;
 }
 
+bool TerminalView::DrawsBars(int deviceCount) const {
+    return live_ && deviceCount > 0 && rows_ >= kMinLiveRows && deviceCount + 2 <= rows_;
+}
+
 void TerminalView::Render(const RunMonitor& monitor, int deviceCount, const PhaseBytes& bytes,
                           std::uint32_t now, bool force) {
-    if (!live_ || deviceCount <= 0) {
+    if (!DrawsBars(deviceCount)) {
         return;
     }
     if (drawn_ && !force && now - lastDraw_ < kRedrawMs) {
@@ -149,6 +210,7 @@ void TerminalView::ClearBars() {
         // Up to the first bar line, then clear to the end of the screen.
         out_ << "\x1b[" << barLines_ << "F\x1b[J";
         barLines_ = 0;
+        drawn_ = false; // draw the bars again at the next chance
     }
 }
 

@@ -171,7 +171,11 @@ void AddVerifyCommand(CLI::App& app, CommandContext& context) {
     command->add_option("--resource", options->resource,
                         "Resource image (default: isp.ini [Romfs])");
     command->add_option("--romfs1", options->romfs1, "Second resource image (default: isp.ini)");
-    command->callback([&context, options] { context.Report(RunVerify(*options)); });
+    command->callback([&context, options] {
+        if (!context.stopped) {
+            context.Report(RunVerify(*options));
+        }
+    });
 }
 
 } // namespace kestrel::cli

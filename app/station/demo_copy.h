@@ -124,6 +124,8 @@ public:
     bool UnderWay() const { return active_.load(std::memory_order_acquire) != 0; }
     // Ends the polling and waits for every thread; a copy in progress is finished first.
     void Stop();
+    // Ends the polling at the next scan without waiting; copies in progress go on.
+    void RequestStop() { stop_.store(true, std::memory_order_release); }
 
     const DemoDriveTable& Table() const { return table_; }
 

@@ -47,4 +47,14 @@ std::optional<EventLine> FindEventLine(std::uint32_t event) {
     return std::nullopt;
 }
 
+std::vector<const char*> StepStatusTexts() {
+    std::vector<const char*> texts;
+    for (const EventLine& line : kEventLines) {
+        if (line.statusText != nullptr) {
+            texts.push_back(line.statusText);
+        }
+    }
+    return texts;
+}
+
 } // namespace kestrel::station

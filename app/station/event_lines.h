@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace kestrel::station {
 
@@ -21,6 +22,9 @@ struct EventLine {
 
 // The entry of an event, or nullopt for an event the page does not know.
 std::optional<EventLine> FindEventLine(std::uint32_t event);
+
+// The status texts the events put on a slot, in table order.
+std::vector<const char*> StepStatusTexts();
 
 // Whole seconds of an elapsed time, rounded half up: (ms + 500) / 1000 in unsigned arithmetic.
 constexpr std::uint32_t RoundedSeconds(std::uint32_t elapsedMs) {

@@ -25,6 +25,7 @@ IspPage::IspPage(StationView& view, StationLibrary library, platform::MessageSin
                  platform::MessageSink* dialog)
     : view_(view), library_(std::move(library)), window_(window), dialog_(dialog),
       tick_(platform::TickCount) {
+    slotText_.fill(kNotConnectedText);
     library_.initSurplus();
 }
 
@@ -53,7 +54,14 @@ bool IspPage::StartIsp(const PathBoxes& typed, SettingsFiles files) {
     demoCopyWanted_ =
         settings_.copyDemo != 0 && CountFiles(config::HomePath(settings_.demoDir)) > 0;
 
+    // Nothing of an earlier run (or demo copy) stays on the slots.
+    for (int k = 0; k < kSlotCount; ++k) {
+        ClearSlot(k, k < library_.deviceCount() ? SlotPicture::kIdle : SlotPicture::kNotConnected);
+    }
     jobCount_ = BuildRun();
+    if (jobCount_ == 0 && library_.deviceCount() == 0) {
+        view_.AppendLog(kNoDeviceLogText);
+    }
     const platform::WindowHandle window = Window();
     platform::PostWindowMessage(window, WM_ISP_STATUS, kStatusJobCount, jobCount_);
     library_.resetSurplus();
@@ -265,7 +273,7 @@ void IspPage::HandleEvent(std::uint32_t event, std::intptr_t device) {
     }
     const bool slot = HasSlot(device);
     if (slot) {
-        view_.SetSlotText(static_cast<int>(device), kConnectedText);
+        ShowSlotText(static_cast<int>(device), kConnectedText);
     }
     std::uint32_t seconds = 0;
     if (InJobTable(device)) {
@@ -282,7 +290,7 @@ void IspPage::HandleEvent(std::uint32_t event, std::intptr_t device) {
     std::snprintf(text, sizeof text, line->format, static_cast<int>(device),
                   static_cast<int>(seconds));
     if (slot && line->statusText != nullptr) {
-        view_.SetSlotText(static_cast<int>(device), line->statusText);
+        ShowSlotText(static_cast<int>(device), line->statusText);
     }
     view_.AppendLog(text);
 }
@@ -300,14 +308,44 @@ void IspPage::SlotStatusRefresh(std::intptr_t deviceCount) {
     const int n = static_cast<int>(std::clamp<std::intptr_t>(deviceCount, 0, kSlotCount));
     for (int k = 0; k < n; ++k) {
         if (jobs_[static_cast<std::size_t>(k)].hWnd == nullptr) {
-            view_.SetSlotText(k, kConnectedText);
+            ShowSlotText(k, kConnectedText);
             view_.SetSlotPicture(k, SlotPicture::kIdle);
         }
     }
+    // A slot whose device has left shows nothing of it any more: text, picture and bar (a demo
+    // copy's progress, which has no end test, included).
     for (int k = n; k < kSlotCount; ++k) {
-        view_.SetSlotText(k, kNotConnectedText);
-        view_.SetSlotPicture(k, SlotPicture::kNotConnected);
+        ClearSlot(k, SlotPicture::kNotConnected);
+        ShowSlotText(k, kNotConnectedText);
     }
+}
+
+void IspPage::ShowSlotText(int slot, const char* text) {
+    slotText_[static_cast<std::size_t>(slot)] = text;
+    if (!waiting_[static_cast<std::size_t>(slot)]) {
+        view_.SetSlotText(slot, text);
+    }
+}
+
+void IspPage::ClearSlot(int slot, SlotPicture picture) {
+    const auto k = static_cast<std::size_t>(slot);
+    state_.slots[k] = SlotState{};
+    view_.SetSlotRange(slot, 0);
+    view_.SetSlotPosition(slot, 0);
+    view_.SetSlotPicture(slot, picture);
+    if (waiting_[k]) {
+        waiting_[k] = false;
+        view_.SetSlotText(slot, slotText_[k]);
+    }
+}
+
+void IspPage::OperatorWaiting(int device, bool waiting) {
+    if (!HasSlot(device)) {
+        return;
+    }
+    const auto k = static_cast<std::size_t>(device);
+    waiting_[k] = waiting;
+    view_.SetSlotText(device, waiting ? kWaitingForOperatorText : slotText_[k]);
 }
 
 void IspPage::ResetSlot(int slot) {
@@ -351,6 +389,14 @@ void IspPage::StopAndJoin() {
     library_.requestStop(true);
     JoinWorkers();
     library_.requestStop(false);
+}
+
+void IspPage::RequestStop() {
+    stop_.store(true, std::memory_order_release);
+    library_.requestStop(true);
+    if (demoRun_) {
+        demoRun_->RequestStop();
+    }
 }
 
 void IspPage::JoinWorkers() {

@@ -51,6 +51,11 @@ std::string CaptionFor(int deviceCount);
 inline constexpr const char* kCaptionBase = "Tarn4410 Kestrel Pro v1.3.0.10";
 inline constexpr const char* kConnectedText = "Connected";
 inline constexpr const char* kNotConnectedText = "Not Connected";
+// Shown on a slot while a message box of its device waits for the operator.
+inline constexpr const char* kWaitingForOperatorText = "waiting for operator";
+// Logged when the ISP action finds no device to program.
+inline constexpr const char* kNoDeviceLogText =
+    "ISP: no device is connected; nothing was programmed.\n";
 
 // The texts typed into the page's path boxes at the moment of the ISP action. The Romfs 1 box
 // is not among them: a run uses the Romfs 1 path the page holds.
@@ -92,12 +97,19 @@ public:
     // Title with the device count, then code 1280 to the page.
     void RefreshTitle();
     void ResetSlot(int slot);
+    // A message box of the device waits for the operator (true) or was confirmed (false): the
+    // slot shows kWaitingForOperatorText meanwhile, then its status text again.
+    void OperatorWaiting(int device, bool waiting);
 
     // Asks the workers of a run under way to stop at their next safe point and joins them.
     // Messages they post meanwhile stay in the window sink. Call it before anything the
     // workers use goes away, and only when a worker's message box no longer waits for this
     // thread.
     void StopAndJoin();
+    // Asks the workers of a run under way to stop at their next safe point without waiting for
+    // them, and a demo copy still looking for its drives to give up; the run then ends as any
+    // run does, each worker posting its end. The request holds until the next ISP action.
+    void RequestStop();
 
     // Called when code 7 brings the devices awaited for the demo copy to zero, in place of the
     // page's own demo-copy run; the demo copy then counts as under way until code 513.
@@ -112,6 +124,8 @@ public:
 
     bool RunUnderWay() const { return runUnderWay_; }
     bool DemoCopyUnderWay() const { return demoCopyUnderWay_; }
+    // Whether a thread of the page's own demo-copy run is still working.
+    bool DemoCopyActive() const { return demoRun_ && demoRun_->UnderWay(); }
     const RunState& State() const { return state_; }
     int JobCount() const { return jobCount_; }
     const IspJob& Job(int index) const { return jobs_[static_cast<std::size_t>(index)]; }
@@ -121,6 +135,10 @@ private:
     int BuildRun();
     void SetIspEnabled(bool enabled);
     void SlotStatusRefresh(std::intptr_t deviceCount);
+    void ShowSlotText(int slot, const char* text);
+    // Everything a slot shows of a run (bar, counters, waiting note) back to its start; the
+    // picture becomes `picture`, the status text stays.
+    void ClearSlot(int slot, SlotPicture picture);
     void WorkerEnded(std::intptr_t device);
     void JoinWorkers();
     void StartDemoCopy();
@@ -139,6 +157,8 @@ private:
     std::string romfsPath_;
     std::string romfs1Path_;
     std::array<std::string, kIspJobTableSize> devIds_;
+    std::array<std::string, kSlotCount> slotText_; // status text, also while a box waits
+    std::array<bool, kSlotCount> waiting_{};       // a box of the slot's device waits
 
     bool runUnderWay_ = false;
     int workersOutstanding_ = 0; // workers of the run whose end (256) has not been handled

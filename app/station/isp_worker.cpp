@@ -24,6 +24,7 @@ int IspWorkerProc(IspJob& job, const StationLibrary& library, const std::atomic<
                   bool demoCopy) {
     void* const window = job.hWnd;
     const std::intptr_t device = job.devIndex;
+    const platform::MessageBoxDeviceScope boxesName(static_cast<int>(device));
     platform::PostWindowMessage(window, WM_ISP_STATUS, kStatusWorkerStarted, device);
     bool succeeded = false;
 

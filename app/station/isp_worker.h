@@ -7,6 +7,7 @@
 // the surplus counter is raised before the boot code and lowered again once it succeeded, then
 // code 512 and the resources follow). Any other mode does nothing between start and end.
 // A missing file shows "Can't found config.ini" or "Can't found isp.ini" and writes nothing.
+// Every box the worker's thread raises (its own and the library's) names the job's device.
 //
 // A stop request is honoured between the steps of the worker (before the boot code and before
 // the resources); inside a procedure the library's own stop request applies.

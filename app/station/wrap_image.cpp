@@ -26,15 +26,23 @@ std::string WrappedImagePath(const std::string& resourceDir) {
     return resourceDir + sep + "image" + sep + "4410_mmi.rap";
 }
 
-const char* PrepareWrap(std::string_view resourceVersion, std::string_view binaryVersion,
+std::string VersionErrorMessage(std::string_view label, std::string_view typed) {
+    std::string message = kVersionErrorText;
+    message += label;
+    message += typed.empty() ? std::string(" is empty") : " \"" + std::string(typed) + "\"";
+    message += ": expected 1 to 4 hexadecimal digits (0-9, A-F), for example 0102.\n";
+    return message;
+}
+
+std::string PrepareWrap(std::string_view resourceVersion, std::string_view binaryVersion,
                         const WrapSettings& typed, WrapSettings& state, WrapRequest& request) {
     const int rv = ParseVersionField(resourceVersion);
     if (rv == -1) {
-        return kVersionErrorText;
+        return VersionErrorMessage(kResourceVerLabel, resourceVersion);
     }
     const int bv = ParseVersionField(binaryVersion);
     if (bv == -1) {
-        return kVersionErrorText;
+        return VersionErrorMessage(kBinaryVerLabel, binaryVersion);
     }
     state.description = typed.description;
     state.resourceDir = typed.resourceDir;
@@ -46,7 +54,7 @@ const char* PrepareWrap(std::string_view resourceVersion, std::string_view binar
     SaveWrapSettings(state);
     request.version = static_cast<std::uint32_t>(rv) << 16 | static_cast<std::uint32_t>(bv);
     request.settings = state;
-    return nullptr;
+    return {};
 }
 
 WrapOutcome RunWrap(const WrapRequest& request,

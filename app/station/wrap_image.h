@@ -21,6 +21,8 @@
 namespace kestrel::station {
 
 inline constexpr const char* kVersionErrorText = "Version is error!\n";
+inline constexpr const char* kResourceVerLabel = "Resource Ver";
+inline constexpr const char* kBinaryVerLabel = "Binary Ver";
 inline constexpr const char* kDescriptionErrorText = "Description is error!\n";
 inline constexpr const char* kWrapFailedText = "Can't wrap the binary file %s into %s.\n";
 inline constexpr const char* kRomfsFailedText = "Can't build the ROMFS image %s (error %d).\n";
@@ -34,13 +36,17 @@ struct WrapRequest {
     WrapSettings settings;
 };
 
+// The message of a version text that is no version field: kVersionErrorText, then which field
+// it is (label "Resource Ver" or "Binary Ver"), what was typed and the form expected.
+std::string VersionErrorMessage(std::string_view label, std::string_view typed);
+
 // Steps before the build, in order: the "Resource Ver" and "Binary Ver" texts must be version
-// fields (else kVersionErrorText and nothing changes); the typed description, resource,
-// output and binary texts are taken over into state (the packages directory is not: its stored
-// value is saved); the description must have 1 to 16 characters (else kDescriptionErrorText and
-// nothing is written); the five keys are saved. Returns nullptr and fills request when the
-// build may start, else the message to show.
-const char* PrepareWrap(std::string_view resourceVersion, std::string_view binaryVersion,
+// fields (else VersionErrorMessage of the first wrong one and nothing changes); the typed
+// description, resource, output and binary texts are taken over into state (the packages directory
+// is not: its stored value is saved); the description must have 1 to 16 characters (else
+// kDescriptionErrorText and nothing is written); the five keys are saved. Returns "" and fills
+// request when the build may start, else the message to show.
+std::string PrepareWrap(std::string_view resourceVersion, std::string_view binaryVersion,
                         const WrapSettings& typed, WrapSettings& state, WrapRequest& request);
 
 struct WrapOutcome {

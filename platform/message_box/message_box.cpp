@@ -20,6 +20,11 @@ BoxState& MessageBoxStateInstance() {
     return state;
 }
 
+int& ThreadDeviceInstance() {
+    thread_local int device = -1;
+    return device;
+}
+
 } // namespace detail
 
 void ShowMessageBox(const std::string& text, const std::string& caption) {
@@ -41,6 +46,19 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
     std::lock_guard guard(detail::MessageBoxStateInstance().lock);
     auto previous = std::exchange(detail::MessageBoxStateInstance().handler, std::move(next));
     return previous ? *previous : MessageBoxHandler{};
+}
+
+int MessageBoxDevice() {
+    return detail::ThreadDeviceInstance();
+}
+
+MessageBoxDeviceScope::MessageBoxDeviceScope(int device)
+    : previous_(detail::ThreadDeviceInstance()) {
+    detail::ThreadDeviceInstance() = device;
+}
+
+MessageBoxDeviceScope::~MessageBoxDeviceScope() {
+    detail::ThreadDeviceInstance() = previous_;
 }
 
 } // namespace kestrel::platform

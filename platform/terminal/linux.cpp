@@ -17,4 +17,12 @@ int TerminalColumns() {
     return 80;
 }
 
+int TerminalRows() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) {
+        return size.ws_row;
+    }
+    return 24;
+}
+
 } // namespace kestrel::platform

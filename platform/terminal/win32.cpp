@@ -18,4 +18,12 @@ int TerminalColumns() {
     return 80;
 }
 
+int TerminalRows() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        return info.srWindow.Bottom - info.srWindow.Top + 1;
+    }
+    return 24;
+}
+
 } // namespace kestrel::platform

@@ -3,6 +3,7 @@
 
 #include "app/advanced_page.h"
 #include "app/control_id.h"
+#include "app/station/wrap_image.h"
 #include "kestrellib/program/config_files.h"
 #include "kestrellib/romfs/romfs_reader.h"
 #include "platform/message_box/message_box.h"
@@ -125,7 +126,8 @@ TEST_F(AdvancedPage, AVersionErrorIsShownAndNothingIsWritten) {
     Edit(page, wrap_ids::kResourceVer)->setText("12345");
     Edit(page, wrap_ids::kDescription)->setText("Changed");
     QTest::mouseClick(Button(page, wrap_ids::kWrapImage), Qt::LeftButton);
-    EXPECT_EQ(boxes, (std::vector<std::string>{"Version is error!\n"}));
+    EXPECT_EQ(boxes,
+              (std::vector<std::string>{station::VersionErrorMessage("Resource Ver", "12345")}));
     EXPECT_EQ(config::Read(config::isp::kWrapDescription), "Board");
     EXPECT_FALSE(page.WrapUnderWay());
     EXPECT_FALSE(fs::exists(home.Dir() / "rom.img"));

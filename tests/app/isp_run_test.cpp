@@ -101,6 +101,10 @@ TEST_F(Run, NoDeviceStartsNoWorkerAndEnablesTheActionAtOnce) {
     EXPECT_EQ(view.ispChanges, (std::vector<bool>{false, true}));
     EXPECT_EQ(p.JobCount(), 0);
     EXPECT_FALSE(p.RunUnderWay());
+    // The operator is told, in one line of the log.
+    ASSERT_EQ(view.lines.size(), 1u);
+    EXPECT_NE(view.lines[0].find("no device"), std::string::npos) << view.lines[0];
+    EXPECT_EQ(view.lines[0].back(), '\n');
     // GetRedboot is still asked once, with device 0's handle as the set returns it.
     EXPECT_EQ(log.Count("GetRedboot " + config::HomePath("boot.pkg")), 1);
     Pump();
@@ -123,6 +127,7 @@ TEST_F(RefusedImage, BuildsNoJobs) {
     ASSERT_TRUE(p.StartIsp({"boot.pkg", "res.img", ""}));
     EXPECT_EQ(p.JobCount(), 0);
     EXPECT_TRUE(view.ispEnabled);
+    EXPECT_EQ(view.log, ""); // the library has said why, in its own box
     Pump();
     EXPECT_EQ(log.Count("FW 0"), 0);
     EXPECT_EQ(StatusCodes(), (std::vector<std::uintptr_t>{5, 4, 258}));

@@ -304,4 +304,57 @@ TEST_F(Reactions, SlotRefreshWaitsWhileWorkersRun) {
     EXPECT_EQ(view.text[3], "Not Connected");
 }
 
+// A slot whose device has left shows nothing of it: text, picture and bar, also the bar a demo
+// copy moved by steps without an end test, and also a waiting note.
+TEST_F(Reactions, ASlotWhoseDeviceLeftIsResetWholly) {
+    page.HandleStatus(kStatusRunBegins, 0, nullptr);
+    Range(1, 10);
+    page.HandleStatus(kStatusProgressStep, 1, nullptr);
+    ProgressRecord copied{2, 7};
+    page.HandleStatus(kStatusProgressAdvance, 0, &copied);
+    page.OperatorWaiting(1, true);
+    ASSERT_EQ(view.position[2], 7u);
+    page.HandleStatus(kStatusDeviceCount, 1, nullptr); // devices 1 and 2 have left
+    for (int k = 1; k < kSlotCount; ++k) {
+        EXPECT_EQ(view.text[k], "Not Connected") << k;
+        EXPECT_EQ(view.picture[k], SlotPicture::kNotConnected) << k;
+        EXPECT_EQ(view.position[k], 0u) << k;
+        EXPECT_EQ(view.range[k], 0u) << k;
+        EXPECT_EQ(page.State().slots[static_cast<std::size_t>(k)].position, 0u) << k;
+    }
+    EXPECT_EQ(view.text[0], "Connected");
+    // Progress after the reset starts from nothing.
+    page.HandleStatus(kStatusProgressAdvance, 0, &copied);
+    EXPECT_EQ(view.position[2], 7u);
+}
+
+TEST_F(Reactions, AWaitingBoxShowsOnItsSlotUntilConfirmed) {
+    page.HandleEvent(kEventBootBegin, 1);
+    page.OperatorWaiting(1, true);
+    EXPECT_EQ(view.text[1], "waiting for operator");
+    page.HandleEvent(kEventRebuildBegin, 1); // another thread's event does not hide the wait
+    EXPECT_EQ(view.text[1], "waiting for operator");
+    page.OperatorWaiting(1, false);
+    EXPECT_EQ(view.text[1], "Writing Nand fs..."); // what the events left meanwhile
+    view.text[9 % kSlotCount] = "untouched";
+    page.OperatorWaiting(9, true); // beyond the slots
+    EXPECT_EQ(view.text[9 % kSlotCount], "untouched");
+}
+
+TEST_F(Reactions, AnIspActionClearsWhatEarlierRunsLeftOnEverySlot) {
+    ProgressRecord copied{6, 4}; // a demo copy's drive 6, beyond the three devices
+    page.HandleStatus(kStatusProgressAdvance, 0, &copied);
+    Range(0, 8);
+    page.HandleStatus(kStatusProgressStep, 0, nullptr);
+    page.OperatorWaiting(2, true);
+    ASSERT_TRUE(page.StartIsp({"boot.pkg", "res.img", ""}));
+    for (int k = 0; k < kSlotCount; ++k) {
+        EXPECT_EQ(view.position[k], 0u) << k;
+        EXPECT_EQ(view.range[k], 0u) << k;
+        EXPECT_EQ(view.picture[k], k < 3 ? SlotPicture::kIdle : SlotPicture::kNotConnected) << k;
+        EXPECT_NE(view.text[k], "waiting for operator") << k;
+    }
+    EXPECT_EQ(view.log, ""); // devices were there: nothing to say
+}
+
 } // namespace

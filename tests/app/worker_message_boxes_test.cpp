@@ -1,5 +1,6 @@
-// Message boxes raised by workers: shown modally on the UI thread while the raising worker
-// waits and the others go on; released when the window closes.
+// Message boxes raised by workers: shown on the UI thread without blocking it while the raising
+// worker waits and the others go on; one box per device with a count of repeats; released when
+// the window closes.
 #include "app/worker_message_boxes.h"
 #include "gui_fixture.h"
 
@@ -9,14 +10,35 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
 #include <atomic>
+#include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace kestrel::test {
 namespace {
 
 QMessageBox* OpenBox() {
     return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+}
+
+// The message boxes on screen.
+std::vector<QMessageBox*> ShownBoxes() {
+    std::vector<QMessageBox*> shown;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
+            shown.push_back(box);
+        }
+    }
+    return shown;
+}
+
+QMessageBox* ShownBox() {
+    const std::vector<QMessageBox*> shown = ShownBoxes();
+    return shown.empty() ? nullptr : shown.front();
 }
 
 // A box runs its own modal loop on the UI thread; the test acts from a timer inside that loop.
@@ -40,10 +62,11 @@ TEST(WorkerMessageBoxes, WorkerWaitsForItsBoxWhileOthersGoOn) {
     bool confirmedWhileOpen = true;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        QMessageBox* box = OpenBox();
+        QMessageBox* box = ShownBox();
         if (box == nullptr) {
             return;
         }
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr); // the window stays usable
         boxSeen = true;
         if (otherDone) {
             text = box->text();
@@ -86,7 +109,7 @@ TEST(WorkerMessageBoxes, ReleaseConfirmsOpenBoxesAndLetsLaterOnesPass) {
     std::thread second(raise, "second");
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (OpenBox() != nullptr) {
+        if (ShownBox() != nullptr) {
             boxes.Release(); // one box open, the other queued or not yet raised
             poll.stop();
         }
@@ -96,7 +119,7 @@ TEST(WorkerMessageBoxes, ReleaseConfirmsOpenBoxesAndLetsLaterOnesPass) {
     first.join();
     second.join();
     EXPECT_TRUE(boxes.Released());
-    EXPECT_EQ(OpenBox(), nullptr);
+    EXPECT_TRUE(ShownBoxes().empty());
 }
 
 TEST(WorkerMessageBoxes, DestroyingReleasesQueuedWorkersAndRestoresTheHandler) {
@@ -120,6 +143,105 @@ TEST(WorkerMessageBoxes, DestroyingReleasesQueuedWorkersAndRestoresTheHandler) {
     platform::ShowMessageBox("after");
     EXPECT_EQ(recorded, std::vector<std::string>{"after"});
     platform::SetMessageBoxHandler(previous);
+}
+
+// Workers of three devices meet the same failure over and over: each device has one box on
+// screen, the first holds its worker until confirmed, the repeats only count on it.
+TEST(WorkerMessageBoxes, AFloodOfIdenticalFailuresShowsOneBoxPerDeviceWithACount) {
+    app::WorkerMessageBoxes boxes(nullptr);
+    constexpr int kDevices = 3;
+    constexpr int kRepeats = 40;
+    std::atomic<int> done{0};
+    std::vector<std::thread> workers;
+    for (int d = 0; d < kDevices; ++d) {
+        workers.emplace_back([d, &done] {
+            const std::string text =
+                "Device" + std::to_string(d) + "-->[ReadVendorSector]: error id: 31";
+            for (int i = 0; i < kRepeats; ++i) {
+                platform::ShowMessageBox(text);
+            }
+            ++done;
+        });
+    }
+    ASSERT_TRUE(WaitFor([&] { return ShownBoxes().size() == kDevices; }));
+    EXPECT_EQ(done, 0); // every worker waits for its first box
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(ShownBoxes().size(), static_cast<std::size_t>(kDevices)); // no box over another
+    std::set<std::pair<int, int>> places;
+    for (int d = 0; d < kDevices; ++d) {
+        QMessageBox* box = boxes.BoxOf(d);
+        ASSERT_NE(box, nullptr) << d;
+        EXPECT_TRUE(box->windowTitle().contains(QStringLiteral("Device %1").arg(d)));
+        places.insert({box->pos().x(), box->pos().y()});
+        box->button(QMessageBox::Ok)->click();
+    }
+    EXPECT_EQ(places.size(), static_cast<std::size_t>(kDevices)); // each box stands apart
+    ASSERT_TRUE(WaitFor([&] { return done == kDevices; }));
+    for (std::thread& w : workers) {
+        w.join();
+    }
+    ASSERT_TRUE(WaitFor([&] {
+        for (int d = 0; d < kDevices; ++d) {
+            QMessageBox* box = boxes.BoxOf(d);
+            if (box == nullptr || !box->informativeText().contains(QString::number(kRepeats))) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    EXPECT_EQ(ShownBoxes().size(), static_cast<std::size_t>(kDevices));
+    for (int d = 0; d < kDevices; ++d) {
+        EXPECT_EQ(boxes.BoxOf(d)->text().toStdString(),
+                  "Device" + std::to_string(d) + "-->[ReadVendorSector]: error id: 31");
+    }
+}
+
+// A new text of a device waits behind the box the device has on screen, and holds its worker.
+TEST(WorkerMessageBoxes, ADifferentTextOfADeviceWaitsForItsTurn) {
+    app::WorkerMessageBoxes boxes(nullptr);
+    std::atomic<int> step{0};
+    std::thread worker([&] {
+        const platform::MessageBoxDeviceScope device(4);
+        platform::ShowMessageBox("Can't found config.ini");
+        step = 1;
+        platform::ShowMessageBox("Can't found isp.ini");
+        step = 2;
+    });
+    ASSERT_TRUE(WaitFor([&] { return boxes.BoxOf(4) != nullptr; }));
+    EXPECT_EQ(boxes.BoxOf(4)->windowTitle(), "Kestrel - Device 4"); // named by its worker
+    boxes.BoxOf(4)->button(QMessageBox::Ok)->click();
+    ASSERT_TRUE(WaitFor([&] {
+        return step == 1 && boxes.BoxOf(4) != nullptr &&
+               boxes.BoxOf(4)->text() == "Can't found isp.ini";
+    }));
+    EXPECT_EQ(ShownBoxes().size(), 1u);
+    boxes.BoxOf(4)->button(QMessageBox::Ok)->click();
+    ASSERT_TRUE(WaitFor([&] { return step == 2; }));
+    worker.join();
+}
+
+// Releasing frees workers whose boxes were never shown, without any pass of the event loop.
+TEST(WorkerMessageBoxes, ReleaseFreesQueuedWorkersAtOnce) {
+    app::WorkerMessageBoxes boxes(nullptr);
+    std::atomic<int> returned{0};
+    std::vector<std::thread> workers;
+    for (int d = 0; d < 4; ++d) {
+        workers.emplace_back([d, &returned] {
+            platform::ShowMessageBox("Device:" + std::to_string(d) + " ==> queued");
+            ++returned;
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // all four queued, none shown
+    QElapsedTimer timer;
+    timer.start();
+    boxes.Release();
+    for (std::thread& w : workers) {
+        w.join();
+    }
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_EQ(returned, 4);
+    QCoreApplication::processEvents(); // the queued calls find nothing to show
+    EXPECT_TRUE(ShownBoxes().empty());
 }
 
 } // namespace

@@ -113,7 +113,7 @@ TEST_F(WrapPage, VersionsJoinResourceHighAndBinaryLow) {
     WrapSettings state{"", "", "", "", "/pkg"};
     const WrapSettings typed{"Board", "/res", "/out.img", "/fw.elf", "/typed-pkg"};
     WrapRequest request;
-    ASSERT_EQ(PrepareWrap("1A2", "0034", typed, state, request), nullptr);
+    ASSERT_EQ(PrepareWrap("1A2", "0034", typed, state, request), "");
     EXPECT_EQ(request.version, 0x01A20034u);
     EXPECT_EQ(state, (WrapSettings{"Board", "/res", "/out.img", "/fw.elf", "/pkg"}))
         << "the packages edit is not taken over";
@@ -138,15 +138,14 @@ TEST_P(WrapChecks, RejectWithTheirMessageAndWriteNothing) {
     const CheckCase c = GetParam();
     WrapSettings state;
     WrapRequest request;
-    const char* message =
+    const std::string message =
         PrepareWrap(c.resourceVersion, c.binaryVersion,
                     {c.description, "/res", "/o.img", "/f.elf", "/p"}, state, request);
     if (c.message == nullptr) {
-        EXPECT_EQ(message, nullptr);
+        EXPECT_EQ(message, "");
         EXPECT_EQ(config::Read(config::isp::kWrapDescription), c.description);
     } else {
-        ASSERT_NE(message, nullptr);
-        EXPECT_STREQ(message, c.message);
+        EXPECT_EQ(message, c.message);
         EXPECT_FALSE(fs::exists(home.Dir() / "isp.ini"));
     }
 }
@@ -156,8 +155,14 @@ INSTANTIATE_TEST_SUITE_P(Wrap, WrapChecks,
                                            CheckCase{"1", "1", "0123456789abcdefg",
                                                      "Description is error!\n"},
                                            CheckCase{"1", "1", "", "Description is error!\n"},
-                                           CheckCase{"12345", "1", "d", "Version is error!\n"},
-                                           CheckCase{"1", "", "d", "Version is error!\n"},
+                                           CheckCase{"12345", "1", "d",
+                                                     "Version is error!\nResource Ver \"12345\": "
+                                                     "expected 1 to 4 hexadecimal digits (0-9, "
+                                                     "A-F), for example 0102.\n"},
+                                           CheckCase{"1", "", "d",
+                                                     "Version is error!\nBinary Ver is empty: "
+                                                     "expected 1 to 4 hexadecimal digits (0-9, "
+                                                     "A-F), for example 0102.\n"},
                                            CheckCase{"12G4", "0", "d", nullptr}));
 
 TEST_F(WrapPage, AWrapBuildsBothFilesAndTheImageCarriesTheWrappedFirmware) {
@@ -175,7 +180,7 @@ TEST_F(WrapPage, AWrapBuildsBothFilesAndTheImageCarriesTheWrappedFirmware) {
                           {"Board", res.string(), (home.Dir() / "rom.img").string(),
                            (home.Dir() / "fw.elf").string(), ""},
                           state, request),
-              nullptr);
+              "");
     std::vector<std::string> lines;
     const WrapOutcome outcome =
         RunWrap(request, [&](const std::string& line) { lines.push_back(line); });

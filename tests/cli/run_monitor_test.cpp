@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace kestrel;
 using namespace kestrel::cli;
 
@@ -99,6 +101,44 @@ TEST(RunMonitor, CountsProgressAndTimesPhasesForEveryDevice) {
     EXPECT_EQ(d.position, 1u);
     EXPECT_EQ(d.boot.elapsedMs, 1016u);
     EXPECT_EQ(monitor.Device(99).total, 0u);
+}
+
+// A stop counts against the devices still under way only; one that still finishes succeeded.
+TEST(RunMonitor, AStopMarksOnlyTheDevicesStillUnderWay) {
+    RunMonitor monitor;
+    for (int d = 0; d < 3; ++d) {
+        monitor.Observe(Status(kStatusWorkerStarted, d), 0);
+        monitor.Observe(Event(kEventBootBegin, d), 0);
+    }
+    monitor.Observe(Event(kEventBootSucceeded, 0), 5);
+    monitor.Observe(Status(kStatusWorkerEnded, 0), 5);
+    monitor.StopRequested(3);
+    monitor.Observe(Event(kEventBootSucceeded, 1), 8); // at its safe point it was already done
+    monitor.Observe(Status(kStatusWorkerEnded, 1), 8);
+    monitor.Observe(Status(kStatusWorkerEnded, 2), 9); // stopped half-way
+    EXPECT_FALSE(monitor.Stopped(0, 1));
+    EXPECT_TRUE(monitor.Succeeded(0, 1));
+    EXPECT_FALSE(monitor.Stopped(1, 1));
+    EXPECT_TRUE(monitor.Succeeded(1, 1));
+    EXPECT_TRUE(monitor.Stopped(2, 1));
+    EXPECT_FALSE(monitor.Succeeded(2, 1));
+    EXPECT_NE(monitor.Explanation(2, 1).find("stopped"), std::string::npos);
+}
+
+TEST(RunMonitor, TheDemoCopyIsCountedApartFromTheProgramming) {
+    RunMonitor monitor;
+    monitor.Observe(Event(kEventDemoBegin, 1), 100);
+    ProgressRecord files{1, 3};
+    platform::WindowMessage advance{WM_ISP_STATUS, kStatusProgressAdvance, 0, {}};
+    advance.payload.resize(sizeof files);
+    std::memcpy(advance.payload.data(), &files, sizeof files);
+    monitor.Observe(advance, 150);
+    monitor.Observe(Event(kEventDemoFailed, 1), 400);
+    const DeviceProgress d = monitor.Device(1);
+    EXPECT_EQ(d.demoFiles, 3u);
+    EXPECT_EQ(d.position, 0u);
+    EXPECT_TRUE(d.demo.failed);
+    EXPECT_EQ(d.demo.elapsedMs, 300u);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 using namespace kestrel::platform;
@@ -21,4 +22,27 @@ TEST(MessageBox, DefaultWritesToStderr) {
     testing::internal::CaptureStderr();
     ShowMessageBox("Can't found isp.ini");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can't found isp.ini\n");
+}
+
+// A handler learns the device the raising thread works for; scopes nest, and other threads
+// keep their own.
+TEST(MessageBox, TheRaisingThreadNamesItsDevice) {
+    std::vector<int> devices;
+    auto previous = SetMessageBoxHandler(
+        [&](const std::string&, const std::string&) { devices.push_back(MessageBoxDevice()); });
+    ShowMessageBox("before");
+    {
+        const MessageBoxDeviceScope outer(3);
+        ShowMessageBox("outer");
+        {
+            const MessageBoxDeviceScope inner(12);
+            ShowMessageBox("inner");
+        }
+        std::thread other([] { EXPECT_EQ(MessageBoxDevice(), -1); });
+        other.join();
+        ShowMessageBox("outer again");
+    }
+    ShowMessageBox("after");
+    SetMessageBoxHandler(previous);
+    EXPECT_EQ(devices, (std::vector<int>{-1, 3, 12, 3, -1}));
 }
