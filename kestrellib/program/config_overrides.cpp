@@ -1,6 +1,7 @@
 #include "kestrellib/program/config_overrides.h"
 
-#include <cctype>
+#include "platform/profile/ini_document.h"
+
 #include <mutex>
 #include <vector>
 
@@ -24,26 +25,14 @@ std::vector<Override>& Table() {
     return table;
 }
 
-bool Same(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 void SetOverride(std::string_view file, std::string_view section, std::string_view key,
                  std::string_view value) {
     std::lock_guard guard(Lock());
     for (Override& o : Table()) {
-        if (Same(o.file, file) && Same(o.section, section) && Same(o.key, key)) {
+        if (platform::EqualNoCase(o.file, file) && platform::EqualNoCase(o.section, section) &&
+            platform::EqualNoCase(o.key, key)) {
             o.value = std::string(value);
             return;
         }
@@ -61,7 +50,8 @@ bool FindOverride(std::string_view file, std::string_view section, std::string_v
                   std::string* value) {
     std::lock_guard guard(Lock());
     for (const Override& o : Table()) {
-        if (Same(o.file, file) && Same(o.section, section) && Same(o.key, key)) {
+        if (platform::EqualNoCase(o.file, file) && platform::EqualNoCase(o.section, section) &&
+            platform::EqualNoCase(o.key, key)) {
             *value = o.value;
             return true;
         }

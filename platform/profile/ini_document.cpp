@@ -25,19 +25,6 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool IsComment(std::string_view trimmed) {
     return !trimmed.empty() && trimmed.front() == ';';
 }
@@ -130,6 +117,19 @@ std::optional<int> ParseIntPrefix(std::string_view t, std::size_t* used, std::si
 }
 
 } // namespace
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
 
 IniDocument IniDocument::Parse(std::string_view bytes) {
     IniDocument doc;

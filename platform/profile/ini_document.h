@@ -88,6 +88,9 @@ private:
 // follow; the 32-bit result wraps. nullopt when the text is empty.
 std::optional<int> ParseProfileInt(std::string_view text);
 
+// Whether two section or key names are the same name: compared without regard to ASCII case.
+bool EqualNoCase(std::string_view a, std::string_view b);
+
 // Whether the whole text is one integer as ParseProfileInt reads it, with nothing left over.
 bool IsWholeProfileInt(std::string_view text);
 
