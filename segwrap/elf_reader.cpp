@@ -1,14 +1,14 @@
 #include "segwrap/elf_reader.h"
 
 #include "segwrap/elf_counts.h"
+#include "segwrap/elf_format.h"
 #include "segwrap/file_bytes.h"
 
 #include "platform/files/files.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
-#include <gelf.h>
-#include <libelf.h>
 #include <limits>
 
 namespace kestrel::segwrap {
@@ -36,7 +36,7 @@ bool ReadRange(std::FILE* file, ByteBlock& bytes, std::uint64_t offset, std::uin
     return std::fread(bytes.data() + offset, 1, static_cast<std::size_t>(length), file) == length;
 }
 
-std::uint64_t Field(const unsigned char* p, int width, bool big) {
+std::uint64_t FieldAt(const unsigned char* p, int width, bool big) {
     std::uint64_t v = 0;
     for (int i = 0; i < width; ++i) {
         const unsigned char b = p[big ? i : width - 1 - i];
@@ -67,28 +67,28 @@ std::optional<ByteBlock> ReadElfStructure(const char* path) {
         return std::nullopt;
     }
     const unsigned char* h = bytes.data();
-    if (size < 52 || h[EI_CLASS] < ELFCLASS32 || h[EI_CLASS] > ELFCLASS64 ||
-        h[EI_DATA] < ELFDATA2LSB || h[EI_DATA] > ELFDATA2MSB) {
+    if (size < elf::kLayout32.headerSize || h[elf::kIdentClass] < elf::kClass32 ||
+        h[elf::kIdentClass] > elf::kClass64 || h[elf::kIdentData] < elf::kDataLsb ||
+        h[elf::kIdentData] > elf::kDataMsb) {
         return ReadRange(file.get(), bytes, 0, size) ? std::optional(std::move(bytes))
                                                      : std::nullopt;
     }
-    const bool is64 = h[EI_CLASS] == ELFCLASS64;
-    if (size < (is64 ? sizeof(Elf64_Ehdr) : sizeof(Elf32_Ehdr))) {
+    const elf::ClassLayout& l =
+        h[elf::kIdentClass] == elf::kClass64 ? elf::kLayout64 : elf::kLayout32;
+    if (size < l.headerSize) {
         return ReadRange(file.get(), bytes, 0, size) ? std::optional(std::move(bytes))
                                                      : std::nullopt;
     }
-    const bool big = h[EI_DATA] == ELFDATA2MSB;
-    const int word = is64 ? 8 : 4;
-    const std::size_t at = is64 ? 32 : 28; // e_phoff
-    const std::uint64_t phoff = Field(h + at, word, big);
-    const std::uint64_t shoff = Field(h + at + word, word, big);
-    const unsigned char* counts = h + at + 2 * word + 4 + 2; // after e_flags and e_ehsize
-    const std::uint64_t phentsize = Field(counts, 2, big);
-    const std::uint64_t phnum = Field(counts + 2, 2, big);
-    const std::uint64_t shentsize = Field(counts + 4, 2, big);
-    const std::uint64_t shnum = Field(counts + 6, 2, big);
-    const std::uint64_t shstrndx = Field(counts + 8, 2, big);
-    if (phnum == PN_XNUM || (shnum == 0 && shoff != 0) || shstrndx == SHN_XINDEX) {
+    const bool big = h[elf::kIdentData] == elf::kDataMsb;
+    const std::uint64_t phoff = FieldAt(h + l.phoff, l.word, big);
+    const std::uint64_t shoff = FieldAt(h + l.shoff, l.word, big);
+    const std::uint64_t phentsize = FieldAt(h + l.phentsize, 2, big);
+    const std::uint64_t phnum = FieldAt(h + l.phnum, 2, big);
+    const std::uint64_t shentsize = FieldAt(h + l.shentsize, 2, big);
+    const std::uint64_t shnum = FieldAt(h + l.shnum, 2, big);
+    const std::uint64_t shstrndx = FieldAt(h + l.shstrndx, 2, big);
+    if (phnum == elf::kProgramCountEscape || (shnum == 0 && shoff != 0) ||
+        shstrndx == elf::kSectionIndexEscape) {
         return ReadRange(file.get(), bytes, 0, size) ? std::optional(std::move(bytes))
                                                      : std::nullopt;
     }
@@ -97,15 +97,15 @@ std::optional<ByteBlock> ReadElfStructure(const char* path) {
     }
     // The file ranges of data-bearing segments, in offset order.
     std::vector<std::pair<std::uint64_t, std::uint64_t>> skip;
-    const std::uint64_t phdrSize = is64 ? sizeof(Elf64_Phdr) : sizeof(Elf32_Phdr);
+    const std::uint64_t phdrSize = l.programHeaderSize;
     for (std::uint64_t i = 0; phentsize == phdrSize && i < phnum; ++i) {
         if (phoff > size || (i + 1) * phdrSize > size - phoff) {
             break;
         }
         const unsigned char* ph = bytes.data() + phoff + i * phdrSize;
-        const std::uint64_t type = Field(ph, 4, big);
-        const std::uint64_t offset = Field(ph + (is64 ? 8 : 4), word, big);
-        const std::uint64_t filesz = Field(ph + (is64 ? 32 : 16), word, big);
+        const std::uint64_t type = FieldAt(ph + l.pType, 4, big);
+        const std::uint64_t offset = FieldAt(ph + l.pOffset, l.word, big);
+        const std::uint64_t filesz = FieldAt(ph + l.pFilesz, l.word, big);
         if ((type & 1u) != 0 && filesz != 0 && InFile(offset, filesz, size)) {
             skip.emplace_back(offset, offset + filesz);
         }
@@ -127,12 +127,12 @@ std::optional<ByteBlock> ReadElfStructure(const char* path) {
         !ReadRange(file.get(), bytes, shoff, shentsize * shnum)) {
         return std::nullopt;
     }
-    const std::uint64_t shdrSize = is64 ? sizeof(Elf64_Shdr) : sizeof(Elf32_Shdr);
+    const std::uint64_t shdrSize = l.sectionHeaderSize;
     if (shentsize == shdrSize && shstrndx < shnum && shoff <= size &&
         (shstrndx + 1) * shdrSize <= size - shoff) {
         const unsigned char* sh = bytes.data() + shoff + shstrndx * shdrSize;
-        const std::uint64_t offset = Field(sh + (is64 ? 24 : 16), word, big);
-        const std::uint64_t length = Field(sh + (is64 ? 32 : 20), word, big);
+        const std::uint64_t offset = FieldAt(sh + l.sOffset, l.word, big);
+        const std::uint64_t length = FieldAt(sh + l.sSize, l.word, big);
         if (!ReadRange(file.get(), bytes, offset, length)) {
             return std::nullopt;
         }
@@ -140,23 +140,9 @@ std::optional<ByteBlock> ReadElfStructure(const char* path) {
     return bytes;
 }
 
-std::string StringAt(Elf* elf, std::size_t tableIndex, std::size_t offset) {
-    const char* text = elf_strptr(elf, tableIndex, offset);
-    return text != nullptr ? std::string(text) : std::string();
-}
-
 } // namespace
 
-void ElfReader::ElfCloser::operator()(Elf* elf) const {
-    elf_end(elf);
-}
-
 std::optional<ElfReader> ElfReader::Create() {
-    // The library's version is process-wide; set it once, before any reader exists.
-    static const bool usable = elf_version(EV_CURRENT) != EV_NONE;
-    if (!usable) {
-        return std::nullopt;
-    }
     return ElfReader();
 }
 
@@ -166,12 +152,15 @@ ElfReader::~ElfReader() = default;
 
 void ElfReader::Clear() {
     failure_.clear();
-    elf_.reset();
     bytes_ = ByteBlock();
+    loaded_ = false;
     complete_ = false;
+    big_ = false;
+    is64_ = false;
     header_ = {};
     segments_.clear();
     sections_.clear();
+    places_.clear();
 }
 
 bool ElfReader::Refuse(std::string why) {
@@ -212,172 +201,195 @@ bool ElfReader::Load(ByteBlock bytes, bool complete) {
     Clear();
     bytes_ = std::move(bytes);
     complete_ = complete;
-    // The library reads the image in place; an empty file still needs a valid pointer.
-    static char empty[1];
-    char* image = bytes_.size() == 0 ? empty : reinterpret_cast<char*>(bytes_.data());
-    elf_.reset(elf_memory(image, bytes_.size()));
-    if (!elf_) {
-        return Refuse("the ELF library cannot read it");
-    }
     if (!Index()) {
         return Refuse(failure_.empty() ? "not a sound ELF file" : failure_);
     }
+    loaded_ = true;
     return true;
+}
+
+// A field of the file in host order; the caller has checked that it lies inside the file.
+std::uint64_t ElfReader::Field(std::uint64_t offset, int width) const {
+    return FieldAt(bytes_.data() + offset, width, big_);
 }
 
 // Reads and checks the header and both header tables. Counts are trusted only after the table
 // they describe has been found to lie inside the file, so no allocation follows a raw field.
 bool ElfReader::Index() {
-    Elf* elf = elf_.get();
     const std::uint64_t fileSize = bytes_.size();
+    const unsigned char* ident = bytes_.data();
     const auto fail = [this](const char* why) {
         failure_ = why;
         return false;
     };
-    if (elf_kind(elf) != ELF_K_ELF) {
+    if (fileSize < elf::kIdentSize || std::memcmp(ident, elf::kMagic, sizeof elf::kMagic) != 0 ||
+        (ident[elf::kIdentClass] != elf::kClass32 && ident[elf::kIdentClass] != elf::kClass64) ||
+        (ident[elf::kIdentData] != elf::kDataLsb && ident[elf::kIdentData] != elf::kDataMsb) ||
+        ident[elf::kIdentVersion] != elf::kVersionCurrent) {
         return fail("not an ELF file");
     }
-    GElf_Ehdr ehdr;
-    if (gelf_getehdr(elf, &ehdr) == nullptr) {
+    is64_ = ident[elf::kIdentClass] == elf::kClass64;
+    big_ = ident[elf::kIdentData] == elf::kDataMsb;
+    const elf::ClassLayout& l = is64_ ? elf::kLayout64 : elf::kLayout32;
+    if (fileSize < l.headerSize) {
         return fail("the ELF header is incomplete or of an unknown class or byte order");
     }
-    const int elfClass = gelf_getclass(elf);
-    if (elfClass != ELFCLASS32 && elfClass != ELFCLASS64) {
-        return fail("the ELF class is neither 32-bit nor 64-bit");
-    }
     // Extended numbering first: a count the header escapes must come back as one that needed
-    // the escape, and the library must read the same counts.
+    // the escape.
     const auto counts =
-        ResolveElfCounts(std::span<const unsigned char>(bytes_.data(), bytes_.size()), &failure_);
+        ResolveElfCounts(std::span<const unsigned char>(bytes_.data(), fileSize), &failure_);
     if (!counts) {
         return false;
     }
-    const bool is64 = elfClass == ELFCLASS64;
-    header_.elfClass = ehdr.e_ident[EI_CLASS];
-    header_.encoding = ehdr.e_ident[EI_DATA];
-    header_.elfVersion = ehdr.e_ident[EI_VERSION];
-    header_.type = ehdr.e_type;
-    header_.machine = ehdr.e_machine;
-    header_.version = ehdr.e_version;
-    header_.entry = ehdr.e_entry;
-    header_.flags = ehdr.e_flags;
+    header_.elfClass = ident[elf::kIdentClass];
+    header_.encoding = ident[elf::kIdentData];
+    header_.elfVersion = ident[elf::kIdentVersion];
+    header_.type = static_cast<std::uint16_t>(Field(l.type, 2));
+    header_.machine = static_cast<std::uint16_t>(Field(l.machine, 2));
+    header_.version = static_cast<std::uint32_t>(Field(l.version, 4));
+    header_.entry = Field(l.entry, l.word);
+    header_.flags = static_cast<std::uint32_t>(Field(l.flags, 4));
+    const std::uint64_t phoff = Field(l.phoff, l.word);
+    const std::uint64_t shoff = Field(l.shoff, l.word);
+    const std::uint64_t phentsize = Field(l.phentsize, 2);
+    const std::uint64_t shentsize = Field(l.shentsize, 2);
+    const std::uint64_t shEntrySize = l.sectionHeaderSize;
 
-    std::size_t phnum = 0;
-    if (elf_getphdrnum(elf, &phnum) != 0 || phnum != counts->programHeaders) {
+    // A section-header table that is named must be there, whole.
+    const std::uint64_t shnum = counts->sections;
+    if (shnum > 0) {
+        if (shentsize != shEntrySize) {
+            return fail("the section-header entry size is wrong for the ELF class");
+        }
+        if (!InFile(shoff, 0, fileSize) || shnum > (fileSize - shoff) / shEntrySize) {
+            return fail("the section-header table does not fit the file");
+        }
+    }
+
+    // A count of program headers needs a table offset (0 is none), and an offset must lie
+    // inside the file even when it counts no entries.
+    const std::uint64_t phnum = counts->programHeaders;
+    const std::uint64_t phEntrySize = l.programHeaderSize;
+    if ((phnum > 0 && phoff == 0) || (phoff != 0 && phoff >= fileSize)) {
         return fail("the program-header count cannot be read");
     }
     if (phnum > 0) {
-        const std::uint64_t entrySize = is64 ? sizeof(Elf64_Phdr) : sizeof(Elf32_Phdr);
-        if (ehdr.e_phentsize != entrySize) {
+        if (phentsize != phEntrySize) {
             return fail("the program-header entry size is wrong for the ELF class");
         }
-        if (!InFile(ehdr.e_phoff, 0, fileSize) || phnum > (fileSize - ehdr.e_phoff) / entrySize) {
+        if (!InFile(phoff, 0, fileSize) || phnum > (fileSize - phoff) / phEntrySize) {
             return fail("the program-header table does not fit the file");
         }
     }
-    segments_.reserve(phnum);
-    for (std::size_t i = 0; i < phnum; ++i) {
-        GElf_Phdr phdr;
-        if (gelf_getphdr(elf, static_cast<int>(i), &phdr) == nullptr) {
-            return fail("a program header cannot be read");
-        }
+    segments_.reserve(static_cast<std::size_t>(phnum));
+    for (std::uint64_t i = 0; i < phnum; ++i) {
+        const std::uint64_t at = phoff + i * phEntrySize;
         ElfSegment segment;
-        segment.type = phdr.p_type;
-        segment.virtAddr = phdr.p_vaddr;
-        segment.physAddr = phdr.p_paddr;
-        segment.fileSize = phdr.p_filesz;
-        segment.memSize = phdr.p_memsz;
-        segment.flags = phdr.p_flags;
-        segment.align = phdr.p_align;
-        segment.fileOffset = phdr.p_offset;
+        segment.type = static_cast<std::uint32_t>(Field(at + l.pType, 4));
+        segment.virtAddr = Field(at + l.pVaddr, l.word);
+        segment.physAddr = Field(at + l.pPaddr, l.word);
+        segment.fileSize = Field(at + l.pFilesz, l.word);
+        segment.memSize = Field(at + l.pMemsz, l.word);
+        segment.flags = static_cast<std::uint32_t>(Field(at + l.pFlags, 4));
+        segment.align = Field(at + l.pAlign, l.word);
+        segment.fileOffset = Field(at + l.pOffset, l.word);
         // An unused entry's other fields mean nothing; every other segment's bytes must exist.
-        if (phdr.p_type != PT_NULL) {
-            if (!InFile(phdr.p_offset, phdr.p_filesz, fileSize)) {
+        if (segment.type != elf::kSegmentNull) {
+            if (!InFile(segment.fileOffset, segment.fileSize, fileSize)) {
                 return fail("a segment's bytes lie outside the file");
             }
-            if (complete_ || (phdr.p_type & 1u) == 0 || phdr.p_filesz == 0) {
+            if (complete_ || (segment.type & 1u) == 0 || segment.fileSize == 0) {
                 segment.data = std::span<const unsigned char>(
-                    bytes_.data() + phdr.p_offset, static_cast<std::size_t>(phdr.p_filesz));
+                    bytes_.data() + segment.fileOffset, static_cast<std::size_t>(segment.fileSize));
             }
         }
         segments_.push_back(segment);
     }
 
-    std::size_t shnum = 0;
-    std::size_t shstrndx = 0;
-    // The library quietly drops a section-header table that does not fit; a file whose header
-    // names one must hold it, so its count must be the header's.
-    if (elf_getshdrnum(elf, &shnum) != 0 || shnum != counts->sections) {
-        return fail("the section-header table does not fit the file");
-    }
-    const std::uint64_t shEntrySize = is64 ? sizeof(Elf64_Shdr) : sizeof(Elf32_Shdr);
+    std::uint64_t shstrndx = 0;
     if (shnum > 0) {
-        if (ehdr.e_shentsize != shEntrySize) {
-            return fail("the section-header entry size is wrong for the ELF class");
-        }
-        if (!InFile(ehdr.e_shoff, 0, fileSize) || shnum > (fileSize - ehdr.e_shoff) / shEntrySize) {
-            return fail("the section-header table does not fit the file");
-        }
-        if (elf_getshdrstrndx(elf, &shstrndx) != 0 || shstrndx != counts->nameTableIndex ||
-            shstrndx >= shnum) {
+        shstrndx = counts->nameTableIndex;
+        if (shstrndx >= shnum) {
             return fail("the section-name table index is out of range");
         }
     }
-    sections_.reserve(shnum);
-    for (std::size_t i = 0; i < shnum; ++i) {
-        GElf_Shdr shdr;
-        Elf_Scn* scn = elf_getscn(elf, i);
-        if (scn == nullptr || gelf_getshdr(scn, &shdr) == nullptr) {
-            return fail("a section header cannot be read");
-        }
-        if (shdr.sh_type != SHT_NULL && shdr.sh_type != SHT_NOBITS &&
-            !InFile(shdr.sh_offset, shdr.sh_size, fileSize)) {
+    sections_.reserve(static_cast<std::size_t>(shnum));
+    places_.reserve(static_cast<std::size_t>(shnum));
+    for (std::uint64_t i = 0; i < shnum; ++i) {
+        const std::uint64_t at = shoff + i * shEntrySize;
+        ElfSection section;
+        section.type = static_cast<std::uint32_t>(Field(at + l.sType, 4));
+        section.flags = Field(at + l.sFlags, l.word);
+        section.addr = Field(at + l.sAddr, l.word);
+        section.size = Field(at + l.sSize, l.word);
+        section.entrySize = Field(at + l.sEntsize, l.word);
+        section.link = static_cast<std::uint32_t>(Field(at + l.sLink, 4));
+        section.info = static_cast<std::uint32_t>(Field(at + l.sInfo, 4));
+        section.align = Field(at + l.sAlign, l.word);
+        SectionPlace place;
+        place.offset = Field(at + l.sOffset, l.word);
+        place.size = section.size;
+        place.compressed = (section.flags & elf::kSectionCompressed) != 0;
+        if (section.type != elf::kSectionNull && section.type != elf::kSectionNoBits &&
+            !InFile(place.offset, place.size, fileSize)) {
             return fail("a section's bytes lie outside the file");
         }
-        ElfSection section;
-        section.name = shstrndx != 0 ? StringAt(elf, shstrndx, shdr.sh_name) : std::string();
-        section.type = shdr.sh_type;
-        section.flags = shdr.sh_flags;
-        section.addr = shdr.sh_addr;
-        section.size = shdr.sh_size;
-        section.entrySize = shdr.sh_entsize;
-        section.link = shdr.sh_link;
-        section.info = shdr.sh_info;
-        section.align = shdr.sh_addralign;
         sections_.push_back(std::move(section));
+        places_.push_back(place);
+    }
+    // Names last: the string table may come after the section it names.
+    for (std::uint64_t i = 0; shstrndx != 0 && i < shnum; ++i) {
+        sections_[i].name =
+            StringAt(static_cast<std::size_t>(shstrndx), Field(shoff + i * shEntrySize, 4));
     }
     return true;
 }
 
+std::string ElfReader::StringAt(std::size_t tableIndex, std::uint64_t offset) const {
+    if (tableIndex >= sections_.size() || sections_[tableIndex].type != elf::kSectionStrings) {
+        return std::string();
+    }
+    const SectionPlace& place = places_[tableIndex];
+    if (place.compressed || offset >= place.size) {
+        return std::string();
+    }
+    const auto* begin = reinterpret_cast<const char*>(bytes_.data() + place.offset + offset);
+    const std::size_t room = static_cast<std::size_t>(place.size - offset);
+    const void* end = std::memchr(begin, '\0', room);
+    if (end == nullptr) {
+        return std::string();
+    }
+    return std::string(begin, static_cast<const char*>(end));
+}
+
 std::vector<ElfSymbol> ElfReader::Symbols(std::size_t sectionIndex) const {
     std::vector<ElfSymbol> symbols;
-    if (!elf_ || sectionIndex >= sections_.size()) {
+    if (!loaded_ || sectionIndex >= sections_.size()) {
         return symbols;
     }
     const ElfSection& section = sections_[sectionIndex];
-    if (section.entrySize == 0 || section.type == SHT_NOBITS) {
+    const SectionPlace& place = places_[sectionIndex];
+    if (section.entrySize == 0 || section.type == elf::kSectionNoBits || place.compressed ||
+        (section.type != elf::kSectionSymbols && section.type != elf::kSectionDynamicSymbols)) {
         return symbols;
     }
-    Elf_Scn* scn = elf_getscn(elf_.get(), sectionIndex);
-    Elf_Data* data = scn != nullptr ? elf_getdata(scn, nullptr) : nullptr;
-    if (data == nullptr) {
+    const elf::ClassLayout& l = is64_ ? elf::kLayout64 : elf::kLayout32;
+    if (place.size % l.symbolSize != 0) {
         return symbols;
     }
-    // The count follows the table's own entry size; gelf_getsym bounds each read by the data
-    // actually present, so a wrong entry size only shortens the list.
+    // The count follows the table's own entry size; each record is read at the class's record
+    // size and only while it lies inside the table, so a wrong entry size only shortens the list.
     const std::uint64_t count = section.size / section.entrySize;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        GElf_Sym sym;
-        if (gelf_getsym(data, static_cast<int>(i), &sym) == nullptr) {
-            break;
-        }
+    for (std::uint64_t i = 0; i < count && (i + 1) * l.symbolSize <= place.size; ++i) {
+        const std::uint64_t at = place.offset + i * l.symbolSize;
+        const auto info = static_cast<std::uint8_t>(Field(at + l.yInfo, 1));
         ElfSymbol symbol;
-        symbol.name = StringAt(elf_.get(), section.link, sym.st_name);
-        symbol.value = sym.st_value;
-        symbol.size = sym.st_size;
-        symbol.bind = static_cast<std::uint8_t>(GELF_ST_BIND(sym.st_info));
-        symbol.type = static_cast<std::uint8_t>(GELF_ST_TYPE(sym.st_info));
-        symbol.sectionIndex = sym.st_shndx;
+        symbol.name = StringAt(section.link, Field(at + l.yName, 4));
+        symbol.value = Field(at + l.yValue, l.word);
+        symbol.size = Field(at + l.ySize, l.word);
+        symbol.bind = static_cast<std::uint8_t>(info >> 4);
+        symbol.type = static_cast<std::uint8_t>(info & 0x0F);
+        symbol.sectionIndex = static_cast<std::uint16_t>(Field(at + l.yShndx, 2));
         symbols.push_back(std::move(symbol));
     }
     return symbols;
@@ -385,33 +397,46 @@ std::vector<ElfSymbol> ElfReader::Symbols(std::size_t sectionIndex) const {
 
 std::vector<ElfNote> ElfReader::Notes(std::size_t sectionIndex) const {
     std::vector<ElfNote> notes;
-    if (!elf_ || sectionIndex >= sections_.size() || sections_[sectionIndex].type != SHT_NOTE) {
+    if (!loaded_ || sectionIndex >= sections_.size() ||
+        sections_[sectionIndex].type != elf::kSectionNote) {
         return notes;
     }
-    Elf_Scn* scn = elf_getscn(elf_.get(), sectionIndex);
-    Elf_Data* data = scn != nullptr ? elf_getdata(scn, nullptr) : nullptr;
-    if (data == nullptr || data->d_buf == nullptr) {
+    const SectionPlace& place = places_[sectionIndex];
+    if (place.compressed || place.size == 0) {
         return notes;
     }
-    const auto* base = static_cast<const char*>(data->d_buf);
-    std::size_t offset = 0;
+    const std::uint64_t align = sections_[sectionIndex].align == 8 ? 8 : 4;
+    const auto roundUp = [align](std::uint64_t v) { return (v + align - 1) & ~(align - 1); };
+    const std::uint64_t size = place.size;
+    std::uint64_t offset = 0;
     // Each step moves strictly forward inside the data, so the walk ends.
-    while (offset < data->d_size) {
-        GElf_Nhdr nhdr;
-        std::size_t nameOffset = 0;
-        std::size_t descOffset = 0;
-        const std::size_t next = gelf_getnote(data, offset, &nhdr, &nameOffset, &descOffset);
-        if (next <= offset) {
+    while (offset < size) {
+        if (size - offset < elf::kNoteHeaderSize) {
+            break;
+        }
+        const std::uint64_t at = place.offset + offset;
+        const std::uint64_t nameSize = Field(at, 4);
+        const std::uint64_t descSize = Field(at + 4, 4);
+        const auto type = static_cast<std::uint32_t>(Field(at + 8, 4));
+        const std::uint64_t nameOffset = offset + elf::kNoteHeaderSize;
+        if (nameSize > size || nameOffset > size - nameSize) {
+            break;
+        }
+        const std::uint64_t paddedDesc = roundUp(descSize);
+        const std::uint64_t descOffset = roundUp(nameOffset + nameSize);
+        if (descOffset > size || size - descOffset < paddedDesc ||
+            (paddedDesc == 0 && descSize != 0)) {
             break;
         }
         ElfNote note;
-        note.type = nhdr.n_type;
-        if (nhdr.n_namesz > 0) {
-            const char* name = base + nameOffset;
-            note.name.assign(name, std::find(name, name + nhdr.n_namesz, '\0'));
+        note.type = type;
+        if (nameSize > 0) {
+            const auto* name =
+                reinterpret_cast<const char*>(bytes_.data() + place.offset + nameOffset);
+            note.name.assign(name, std::find(name, name + nameSize, '\0'));
         }
         notes.push_back(std::move(note));
-        offset = next;
+        offset = descOffset + paddedDesc;
     }
     return notes;
 }

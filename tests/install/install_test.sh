@@ -72,7 +72,7 @@ info="$(dpkg-deb -I "$deb")"
 files="$(dpkg-deb -c "$deb")"
 grep -q '^ Package: kestrel-station$' <<< "$info" || fail "package name: $info"
 depends="$(sed -n 's/^ Depends: //p' <<< "$info")"
-for needed in libelf1 libudev1 zlib1g libstdc++6 libc6 udev; do
+for needed in libudev1 zlib1g libstdc++6 libc6 udev; do
     grep -q "\b$needed\b" <<< "$depends" || fail "the package does not depend on $needed: $depends"
 done
 if [ -x "$build/app/kestrel" ]; then

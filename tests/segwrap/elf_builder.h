@@ -105,7 +105,11 @@ public:
                            .link = static_cast<std::uint32_t>(strIndex),
                            .align = is64_ ? 8u : 4u});
     }
-    std::size_t AddNoteSection(const std::string& name, const std::vector<ElfNoteSpec>& notes) {
+    // align 8 makes the readers walk the notes with 8-byte alignment; the bytes are laid out with
+    // 4-byte padding, which matches for names and descriptors whose padded sizes are multiples
+    // of 8.
+    std::size_t AddNoteSection(const std::string& name, const std::vector<ElfNoteSpec>& notes,
+                               std::uint64_t align = 4) {
         std::string bytes;
         for (const auto& n : notes) {
             const std::string nameBytes = n.name.empty() ? std::string() : n.name + '\0';
@@ -115,7 +119,7 @@ public:
             bytes += Padded(nameBytes);
             bytes += Padded(n.desc);
         }
-        return AddSection({.name = name, .type = 7, .flags = 2, .data = bytes, .align = 4});
+        return AddSection({.name = name, .type = 7, .flags = 2, .data = bytes, .align = align});
     }
 
     std::string Build() {
