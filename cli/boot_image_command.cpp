@@ -2,8 +2,8 @@
 // files into a boot image, one block each; "package" gathers boot images into a package of
 // "PRAW" records, one per hardware tag; "check" reads an image or a package as a run would.
 
-#include "cli/boot_code_check.h"
-#include "cli/check_report.h"
+#include "app/station/boot_code_check.h"
+#include "app/station/check_report.h"
 #include "cli/commands.h"
 
 #include "kestrellib/program/boot_image_writer.h"
@@ -21,6 +21,10 @@
 
 namespace kestrel::cli {
 namespace {
+
+using station::CheckBootCodeFile;
+using station::CheckReport;
+using station::Hex32;
 
 struct PackOptions {
     std::string output;

@@ -2,226 +2,24 @@
 // name) without touching a device, and says for each finding whether a run would fail on it.
 // Exit status 0 when nothing would fail, 1 otherwise.
 
-#include "cli/boot_code_check.h"
-#include "cli/check_report.h"
 #include "cli/commands.h"
-#include "cli/resource_image_check.h"
 
-#include "app/station/ini_value_check.h"
-
-#include "kestrellib/device/nand_info.h"
-#include "kestrellib/device/nand_layout.h"
-#include "kestrellib/program/boot_header.h"
-#include "kestrellib/program/boot_package.h"
+#include "app/station/workspace_check.h"
 #include "kestrellib/program/config_files.h"
-#include "kestrellib/program/redboot_select.h"
-#include "platform/files/files.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace kestrel::cli {
 namespace {
 
-namespace isp = config::isp;
-
-// Boot device ids 0-7 with 7 more for loader class 1: every patch section a device can use.
-constexpr int kPatchSections = 15;
-
-struct CheckOptions {
-    std::optional<int> mode;
-    std::optional<std::uint32_t> pageSize;
-    std::optional<std::uint32_t> pagesPerBlock;
-};
-
-bool IniPresent(const char* name) {
-    return platform::RegularFileExists(config::FilePath(name));
-}
-
-void CheckConfigIni(CheckReport& report) {
-    if (!IniPresent(config::kConfigIni)) {
-        report.Failed("config.ini: missing (\"Can't found config.ini\"); the boot code's option "
-                      "items and clock entries come from it");
-        return;
-    }
-    const int items = config::Read(config::cfg::kItemNum);
-    const int clocks = config::Read(config::cfg::kFreqNum);
-    int enabled = 0;
-    for (int i = 0; i < std::min(items, program::kMaxConfigItems); ++i) {
-        enabled += config::cfg::ItemEnable(i) != 0 ? 1 : 0;
-    }
-    report.Ok("config.ini: " + std::to_string(items) + " option items (" + std::to_string(enabled) +
-              " enabled), " + std::to_string(clocks) + " clock entries");
-    if (items > program::kMaxConfigItems) {
-        report.Note("config.ini: ItemNum is " + std::to_string(items) + "; only the first " +
-                    std::to_string(program::kMaxConfigItems) + " items are written");
-    }
-    if (clocks > program::kClockEntries) {
-        report.Note("config.ini: FreqNum is " + std::to_string(clocks) + "; only the first " +
-                    std::to_string(program::kClockEntries) + " clock entries are written");
-    }
-}
-
-void CheckRomPatchIni(CheckReport& report) {
-    if (!IniPresent(config::kRomPatchIni)) {
-        report.Note("RomPatch.ini: absent, no patch program is started");
-        return;
-    }
-    const std::string prefix = config::Read(config::rompatch::kItemName);
-    int patches = 0;
-    for (int n = 0; n < kPatchSections; ++n) {
-        const std::string section = config::cfg::IndexedSection(prefix, n);
-        if (config::rompatch::PatchEnable(section) == 0) {
-            continue;
-        }
-        ++patches;
-        const std::string file = config::rompatch::PatchFileName(section);
-        if (file.empty() || !platform::RegularFileExists(config::HomePath(file))) {
-            report.Failed("RomPatch.ini [" + section + "]: patch program \"" + file + "\" (" +
-                          config::HomePath(file) + ") is missing; the patch would not be started");
-        }
-    }
-    report.Ok("RomPatch.ini: " + std::to_string(patches) + " patch sections enabled");
-}
-
-// The chip the station decoded last (profile.ini), when there is one.
-struct LastChip {
-    bool known = false;
-    AreaGeometry geometry;
-    int blocks = 0;
-};
-
-LastChip ReadLastChip() {
-    LastChip chip;
-    const int pageSize = config::Read(config::profile::kPageSize);
-    const int pagesPerBlock = config::Read(config::profile::kPageNoPerBlk);
-    if (config::Read(config::profile::kEnable) != 0 && pageSize > 0 && pagesPerBlock > 0) {
-        chip.known = true;
-        chip.geometry = {static_cast<std::uint32_t>(pageSize),
-                         static_cast<std::uint32_t>(pagesPerBlock)};
-        chip.blocks = config::Read(config::profile::kTotalBlkNo);
-    }
-    return chip;
-}
-
-AreaGeometry ChooseGeometry(const CheckOptions& options, const LastChip& chip,
-                            CheckReport& report) {
-    AreaGeometry geometry = chip.known ? chip.geometry : AreaGeometry{};
-    std::string source = chip.known ? "of the last device decoded (profile.ini)"
-                                    : "assumed (--page-size and --pages-per-block choose others)";
-    if (options.pageSize || options.pagesPerBlock) {
-        geometry.pageSize = options.pageSize.value_or(geometry.pageSize);
-        geometry.pagesPerBlock = options.pagesPerBlock.value_or(geometry.pagesPerBlock);
-        source = "given";
-    }
-    report.Note("areas measured in blocks of " + std::to_string(geometry.pagesPerBlock) +
-                " pages of " + std::to_string(geometry.pageSize) + " bytes, " + source);
-    return geometry;
-}
-
-// The NAND layout a run would compute in the geometry, against the last decoded chip's block
-// count when there is one, else against the most blocks a layout can address.
-device::NandLayout CheckLayout(const AreaGeometry& geometry, const LastChip& chip,
-                               CheckReport& report) {
-    const bool chipKnown = chip.known && chip.blocks > 0;
-    device::NandInfo info{};
-    info.pageSize = static_cast<std::uint16_t>(geometry.pageSize);
-    info.pagesPerBlock = static_cast<std::uint16_t>(geometry.pagesPerBlock);
-    info.blockCount = static_cast<std::uint16_t>(chipKnown ? chip.blocks : 0xFFFF);
-    device::NandLayout layout{};
-    layout.bootDeviceId = static_cast<std::uint8_t>(isp::BootDeviceId());
-    std::string error;
-    if (device::ComputeNandLayout(layout, info, &error) != 0) {
-        report.Failed("layout: " + error + (chipKnown ? " (the last device decoded)" : ""));
-        return layout;
-    }
-    const std::string text = "layout: the boot, Romfs, backup, Romfs1 and file-system areas take " +
-                             std::to_string(layout.restStart) + " blocks";
-    if (chipKnown) {
-        report.Ok(text + " of the last device's " + std::to_string(chip.blocks));
-    } else {
-        report.Note(text + "; the chip must have at least that many");
-    }
-    return layout;
-}
-
-void CheckResources(const AreaGeometry& geometry, const device::NandLayout& layout,
-                    CheckReport& report) {
-    if (config::Read(isp::kRomfsEnable) != 0) {
-        CheckResourceImage({"Romfs", config::HomePath(config::Read(isp::kRomfsName)),
-                            isp::RomfsMaxSizeMb(), layout.romfsBlocks, ImageEncoding::kPlain},
-                           geometry, report);
-    } else {
-        report.Note("Romfs: not written ([Romfs] enable is 0)");
-    }
-    if (config::Read(isp::kRomfs1Enable) == 0) {
-        return;
-    }
-    ImageEncoding encoding = ImageEncoding::kPlain;
-    if (config::Read(isp::kRomfs1Encryption) != 0) {
-        encoding = config::Read(isp::kWrapFlag) != 0 ? ImageEncoding::kScrivetWithSkip
-                                                     : ImageEncoding::kScrivet;
-    }
-    CheckResourceImage({"Romfs1", config::HomePath(config::Read(isp::kRomfs1Name)),
-                        isp::Romfs1MaxSizeMb(), layout.romfs1Blocks, encoding},
-                       geometry, report);
-}
-
-int RunCheck(const CheckOptions& options) {
-    CheckReport report;
+int RunCheck(const station::WorkspaceCheckOptions& options) {
+    station::CheckReport report;
     const std::string home = std::filesystem::path(config::FilePath("")).parent_path().string();
     std::printf("Workspace %s\n", home.c_str());
-
-    if (!IniPresent(config::kIspIni)) {
-        report.Failed("isp.ini: missing (\"Can't found isp.ini\"); it names every image");
-        std::printf("1 problem\n");
-        return kExitFailed;
-    }
-    int mode = options.mode.value_or(config::Read(isp::kImageType));
-    if (mode != 1 && mode != 2) {
-        mode = 3;
-    }
-    // Every value of the INI files against its key's type and range, with file and line.
-    for (const station::IniFinding& finding : station::CheckIniValues(mode)) {
-        if (finding.failed) {
-            report.Failed(finding.text);
-        } else {
-            report.Note(finding.text);
-        }
-    }
-    report.Ok("isp.ini: run mode " + std::to_string(mode) +
-              (mode == 1   ? " (boot code)"
-               : mode == 2 ? " (resources)"
-                           : " (program all)"));
-
-    if (mode != 2) {
-        CheckConfigIni(report);
-        const std::string bootCode = config::HomePath(config::Read(isp::kRedbootName));
-        if (bootCode.empty()) {
-            report.Failed("boot code: [Redboot] name is empty");
-        } else {
-            CheckBootCodeFile(bootCode, false, report);
-            if (program::LooksLikeBootPackage(bootCode)) {
-                const std::string extracted = program::ExtractedImagePath(bootCode);
-                if (extracted != program::PackageDirectory(bootCode) + program::kRedbootFileName) {
-                    report.Note("boot code: the folder of " + bootCode +
-                                " takes no new file; the run extracts the boot image to " +
-                                extracted);
-                }
-            }
-        }
-    }
-    if (mode != 1) {
-        CheckRomPatchIni(report);
-        const LastChip chip = ReadLastChip();
-        const AreaGeometry geometry = ChooseGeometry(options, chip, report);
-        const device::NandLayout layout = CheckLayout(geometry, chip, report);
-        CheckResources(geometry, layout, report);
-    }
-
-    const int failures = report.Failures();
+    const int failures = station::CheckWorkspace(options, report);
     if (failures == 0) {
         std::printf("Workspace ok\n");
         return kExitOk;
@@ -235,7 +33,7 @@ int RunCheck(const CheckOptions& options) {
 void AddCheckCommand(CLI::App& app, CommandContext& context) {
     auto* command = app.add_subcommand(
         "check", "Validate the workspace's INI files and images without touching a device");
-    auto options = std::make_shared<CheckOptions>();
+    auto options = std::make_shared<station::WorkspaceCheckOptions>();
     command->add_option("--mode", options->mode, "Run mode to check for (default: isp.ini's)")
         ->check(CLI::Range(1, 3));
     command->add_option("--page-size", options->pageSize, "Page size the areas are measured in")

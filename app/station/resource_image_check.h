@@ -4,12 +4,12 @@
 // that the resource writer would take it into its area of the configured size: one block of
 // the area holds the area record and block map, each further good block one block of the image.
 
-#include "cli/check_report.h"
+#include "app/station/check_report.h"
 
 #include <cstdint>
 #include <string>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 
 // The block geometry an area is measured in. The chip is not known without a device; the check
 // assumes the geometry of the last device the station decoded (profile.ini) or one given.
@@ -32,4 +32,4 @@ struct ResourceImageCheck {
 void CheckResourceImage(const ResourceImageCheck& image, const AreaGeometry& geometry,
                         CheckReport& report);
 
-} // namespace kestrel::cli
+} // namespace kestrel::station

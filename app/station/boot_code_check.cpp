@@ -1,4 +1,4 @@
-#include "cli/boot_code_check.h"
+#include "app/station/boot_code_check.h"
 
 #include "kestrellib/program/boot_image_format.h"
 #include "kestrellib/program/boot_package.h"
@@ -11,7 +11,7 @@
 #include <set>
 #include <vector>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 namespace {
 
 using program::ImageError;
@@ -184,4 +184,4 @@ void CheckBootCodeFile(const std::string& path, bool listBlocks, CheckReport& re
     ReportSelection(path, chosen, checked, true, report);
 }
 
-} // namespace kestrel::cli
+} // namespace kestrel::station

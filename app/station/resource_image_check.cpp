@@ -1,4 +1,4 @@
-#include "cli/resource_image_check.h"
+#include "app/station/resource_image_check.h"
 
 #include "kestrellib/program/resource_page_plan.h"
 #include "kestrellib/romfs/romfs_reader.h"
@@ -10,7 +10,7 @@
 #include <random>
 #include <system_error>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 namespace {
 
 namespace fs = std::filesystem;
@@ -154,4 +154,4 @@ void CheckResourceImage(const ResourceImageCheck& image, const AreaGeometry& geo
     CheckFits(image, length, geometry, report);
 }
 
-} // namespace kestrel::cli
+} // namespace kestrel::station

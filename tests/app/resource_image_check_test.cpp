@@ -2,7 +2,7 @@
 // Scrivet-encoded with or without the plain header) and measured against their areas with one
 // block kept for the area record and map, as the resource writer takes them.
 
-#include "cli/resource_image_check.h"
+#include "app/station/resource_image_check.h"
 
 #include "kestrellib/romfs/romfs_exports.h"
 #include "outside/kzip/kzip.h"
@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <memory>
 
-using namespace kestrel::cli;
+using namespace kestrel::station;
 
 namespace {
 

@@ -5,12 +5,12 @@
 // station knows, the report says which image a device of that signature would be given, or
 // that the run would refuse it.
 
-#include "cli/check_report.h"
+#include "app/station/check_report.h"
 
 #include <cstdint>
 #include <string>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 
 // Checks the image that lies at offset for length bytes of the file (a whole file: 0 and
 // UINT64_MAX); label names it in the report. With listBlocks the header and every block are
@@ -21,4 +21,4 @@ bool CheckBootImageAt(const std::string& path, std::uint64_t offset, std::uint64
 // Checks a boot code file: a package or a plain boot image.
 void CheckBootCodeFile(const std::string& path, bool listBlocks, CheckReport& report);
 
-} // namespace kestrel::cli
+} // namespace kestrel::station

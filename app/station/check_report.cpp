@@ -1,6 +1,6 @@
-#include "cli/check_report.h"
+#include "app/station/check_report.h"
 
-namespace kestrel::cli {
+namespace kestrel::station {
 
 std::string Hex32(std::uint32_t value) {
     char text[16];
@@ -8,4 +8,4 @@ std::string Hex32(std::uint32_t value) {
     return text;
 }
 
-} // namespace kestrel::cli
+} // namespace kestrel::station
