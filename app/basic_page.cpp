@@ -340,6 +340,10 @@ void CBasicPg::SetSlotPosition(int slot, std::uint32_t position) {
     Slot(slot)->SetPosition(position);
 }
 
+void CBasicPg::SetSlotResult(int slot, station::SlotResult result) {
+    Slot(slot)->SetResult(result);
+}
+
 void CBasicPg::AppendLog(std::string_view text) {
     if (text.empty()) {
         return;

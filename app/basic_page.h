@@ -107,6 +107,7 @@ public:
     void SetSlotPicture(int slot, station::SlotPicture picture) override;
     void SetSlotRange(int slot, std::uint32_t total) override;
     void SetSlotPosition(int slot, std::uint32_t position) override;
+    void SetSlotResult(int slot, station::SlotResult result) override;
     void AppendLog(std::string_view text) override;
     void SetIspEnabled(bool enabled) override;
     void SetTitle(std::string_view title) override;

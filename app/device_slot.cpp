@@ -54,6 +54,10 @@ DeviceSlot::DeviceSlot(int slot, QWidget* parent)
     }
     status_->setMinimumWidth(width);
     status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    result_mark_ = new QLabel(this);
+    result_mark_->setObjectName(QStringLiteral("result"));
+    result_mark_->setAlignment(Qt::AlignCenter);
+    result_mark_->setMinimumWidth(40);
     bar_ = new QProgressBar(this);
     SetControlId(bar_, ids.bar);
     bar_->setTextVisible(false);
@@ -65,7 +69,8 @@ DeviceSlot::DeviceSlot(int slot, QWidget* parent)
     layout->setContentsMargins(6, 4, 6, 6);
     layout->addWidget(picture_, 0, 0);
     layout->addWidget(status_, 0, 1);
-    layout->addWidget(bar_, 1, 0, 1, 2);
+    layout->addWidget(result_mark_, 0, 2);
+    layout->addWidget(bar_, 1, 0, 1, 3);
     layout->setColumnStretch(1, 1);
 }
 
@@ -85,6 +90,33 @@ void DeviceSlot::SetRange(std::uint32_t total) {
 void DeviceSlot::SetPosition(std::uint32_t position) {
     bar_->setValue(std::min(BarValue(position), bar_->maximum()));
     bar_->update();
+}
+
+void DeviceSlot::SetResult(station::SlotResult result) {
+    result_ = result;
+    switch (result) {
+    case station::SlotResult::kNone:
+        result_mark_->clear();
+        result_mark_->setStyleSheet(QString());
+        setStyleSheet(QString());
+        break;
+    case station::SlotResult::kPassed:
+        result_mark_->setText(QStringLiteral("PASS"));
+        result_mark_->setStyleSheet(
+            QStringLiteral("QLabel { background: #2e9d3a; color: white; font-weight: bold; }"));
+        setStyleSheet(QStringLiteral("QGroupBox { border: 3px solid #2e9d3a; margin-top: 6px; }"));
+        break;
+    case station::SlotResult::kFailed:
+        result_mark_->setText(QStringLiteral("FAIL"));
+        result_mark_->setStyleSheet(
+            QStringLiteral("QLabel { background: #c62828; color: white; font-weight: bold; }"));
+        setStyleSheet(QStringLiteral("QGroupBox { border: 3px solid #c62828; margin-top: 6px; }"));
+        break;
+    }
+}
+
+QString DeviceSlot::ResultText() const {
+    return result_mark_->text();
 }
 
 QString DeviceSlot::Text() const {

@@ -51,6 +51,11 @@ public:
     void SetRange(std::uint32_t total);
     // Sets the position and repaints the bar.
     void SetPosition(std::uint32_t position);
+    // The run's result beside the status text ("PASS" on green, "FAIL" on red) and as the
+    // colour of the slot's frame; kNone clears both.
+    void SetResult(station::SlotResult result);
+    station::SlotResult Result() const { return result_; }
+    QString ResultText() const;
 
     QString Text() const;
     station::SlotPicture Picture() const;
@@ -59,7 +64,9 @@ public:
 private:
     SlotPictureWidget* picture_;
     QLabel* status_;
+    QLabel* result_mark_;
     QProgressBar* bar_;
+    station::SlotResult result_ = station::SlotResult::kNone;
 };
 
 } // namespace kestrel::app

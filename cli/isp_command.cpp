@@ -1,6 +1,8 @@
 // kestrel-cli isp: one ISP run on the connected devices (or simulated ones), shown live, with a
-// summary per device and one run-record line per device. Exit status 0 only when every device
-// succeeded; a run that finds no device fails with kExitNoDevice.
+// summary per device and one run-record line per device (both made by the station's page, as in
+// the window). Exit status 0 only when every device succeeded; a run the workspace check refuses
+// fails with kExitFailed before any device is touched; a run that finds no device fails with
+// kExitNoDevice.
 //
 // When the run has a demo copy (isp.ini [Burn-D]), the command waits for it too: its progress
 // and lines are shown, and each drive's result is part of its device's result and record.
@@ -12,16 +14,13 @@
 
 #include "cli/commands.h"
 #include "cli/device_access.h"
-#include "cli/device_facts.h"
-#include "cli/run_monitor.h"
 #include "cli/run_pump.h"
-#include "cli/run_record.h"
-#include "cli/sha256.h"
-#include "cli/sim_host_errors.h"
 #include "cli/terminal_view.h"
 
 #include "app/station/isp_page.h"
 #include "app/station/kestrellib_binding.h"
+#include "app/station/run_monitor.h"
+#include "app/station/run_record.h"
 #include "kestrellib/program/config_files.h"
 #include "kestrellib/program/config_overrides.h"
 #include "platform/clock/clock.h"
@@ -29,7 +28,6 @@
 #include "platform/message_box/message_box.h"
 #include "platform/terminal/terminal.h"
 
-#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -40,6 +38,10 @@
 namespace kestrel::cli {
 namespace {
 
+using station::DeviceProgress;
+using station::Phase;
+using station::RunRecord;
+
 struct IspOptions {
     std::optional<int> mode;
     std::string boot;
@@ -48,18 +50,12 @@ struct IspOptions {
     std::optional<int> readVerify;
     std::optional<int> rebuild;
     std::optional<int> dram;
+    bool verify = false;
     double timeoutSeconds = 0;
     std::string record;
     bool noRecord = false;
     bool quiet = false;
 };
-
-std::string IsoTime(const platform::UtcTime& t) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second, t.milliseconds);
-    return text;
-}
 
 std::uint64_t FileBytes(const std::string& path) {
     std::error_code ec;
@@ -67,15 +63,13 @@ std::uint64_t FileBytes(const std::string& path) {
     return ec ? 0 : size;
 }
 
-ImageDigest Digest(const std::string& role, const std::string& path) {
-    ImageDigest digest{role, path, std::nullopt, std::nullopt};
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (!ec) {
-        digest.bytes = size;
+std::string Seconds(const Phase& p) {
+    if (!p.succeeded && !p.failed) {
+        return "-";
     }
-    digest.sha256 = Sha256OfFile(path);
-    return digest;
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f s", p.elapsedMs / 1000.0);
+    return text;
 }
 
 // A path given on the command line is taken from the current directory.
@@ -146,15 +140,11 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
     if (!ApplyDramForThisRun(options, station::LoadPageSettings().dramIndex)) {
         return kExitUsage;
     }
-    RunMonitor monitor;
-    // Message boxes are raised on any thread; their texts are written by the loop thread,
-    // above the bars.
+    // Message boxes are raised on any thread; the page observes each for the units' results,
+    // and their texts are written here by the loop thread, above the bars.
     ErrorLines errors;
     platform::MessageBoxHandler previous = platform::SetMessageBoxHandler(
-        [&monitor, &errors](const std::string& text, const std::string&) {
-            monitor.AddMessageBox(text);
-            errors.Add(text);
-        });
+        [&errors](const std::string& text, const std::string&) { errors.Add(text); });
     // Ctrl-C or SIGTERM: the first asks the run to stop at a safe point, the second ends the
     // process at once.
     const platform::InterruptWatch interrupts;
@@ -170,21 +160,17 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
     int deviceCount = 0;
     int inaccessible = 0; // devices of the model present but not usable
     PhaseBytes bytes;
-    std::string runTime;
-    int mode = 3;
-    std::vector<RunRecord> records;
     bool allOk = false;
+    bool refused = false;
+    bool recordFailed = false;
     bool stopped = false; // by the operator (Ctrl-C) or the system (SIGTERM)
-    bool demoWanted = false;
     {
         station::IspPage page(view, library, window, &window);
-        // The demo copy's last drive closes every device when it ends; here that waits until
-        // the devices have been read back for the run record.
-        station::DemoCopyLibrary demoLibrary = station::RealDemoCopyLibrary();
-        const auto closeAllDevice = demoLibrary.closeAllDevice;
-        std::atomic<bool> closeAsked{false};
-        demoLibrary.closeAllDevice = [&closeAsked](void*) { closeAsked.store(true); };
-        page.SetDemoCopyLibrary(demoLibrary);
+        if (options.noRecord) {
+            page.SetRunRecordPath("");
+        } else if (!options.record.empty()) {
+            page.SetRunRecordPath(options.record);
+        }
         station::PageSettings& settings = page.Settings();
         settings = station::LoadPageSettings();
         if (options.mode) {
@@ -202,24 +188,22 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
         if (options.dram) {
             settings.dramIndex = *options.dram;
         }
+        if (options.verify) {
+            settings.verifyAfterIsp = 1;
+        }
         const station::PathBoxes typed{
             options.boot.empty() ? settings.bootCodePath : FromCurrentDirectory(options.boot),
             options.resource.empty() ? settings.resourcePath
                                      : FromCurrentDirectory(options.resource),
             settings.demoDir};
-        mode = settings.imageType;
-        view.SetRunMode(mode);
-        demoWanted =
-            settings.copyDemo != 0 && station::CountFiles(config::HomePath(settings.demoDir)) > 0;
-        if (demoWanted) {
+        view.SetRunMode(settings.imageType);
+        if (settings.copyDemo != 0 && station::CountFiles(config::HomePath(settings.demoDir)) > 0) {
             view.SetDemoFiles(static_cast<std::uint32_t>(
                 station::CountFiles(config::HomePath(settings.demoDir))));
         }
 
-        auto handle = [&](const platform::WindowMessage& m) {
-            monitor.Observe(m, platform::TickCount());
-            page.HandleMessage(m);
-        };
+        station::RunMonitor& monitor = page.Monitor();
+        auto handle = [&](const platform::WindowMessage& m) { page.HandleMessage(m); };
         page.RefreshTitle();
         while (auto m = window.TryTake()) {
             handle(*m);
@@ -227,8 +211,8 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
         std::cout << view.Title() << "\n";
         std::cout.flush();
 
-        runTime = IsoTime(platform::SystemTimeUtc());
         page.StartIsp(typed, station::IspPage::SettingsFiles::kLeaveUnchanged);
+        refused = page.RefusedFailures() > 0;
         errors.WriteTo(view);
         deviceCount = page.JobCount();
         if (deviceCount > 0) {
@@ -246,7 +230,6 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
             if (!stopped && interrupts.Requested()) {
                 stopped = true;
                 view.AppendError(kStoppingText);
-                monitor.StopRequested(deviceCount);
                 page.RequestStop();
             }
             view.Render(monitor, deviceCount, bytes, now);
@@ -266,96 +249,33 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
         // run as much as the programming's).
         auto underWay = [&page] { return page.RunUnderWay() || page.DemoCopyActive(); };
         PumpRun(window, underWay, handle, tick);
+        while (auto m = window.TryTake()) {
+            handle(*m);
+        }
+        page.CompleteRun();
         errors.WriteTo(view);
         view.Render(monitor, deviceCount, bytes, platform::TickCount(), true);
         view.ClearBars();
 
-        // The summary and the run record.
-        allOk = deviceCount > 0;
-        std::vector<ImageDigest> images;
-        if (deviceCount > 0) {
-            const IspJob& job = page.Job(0);
-            if (mode == 1 || mode == 3) {
-                images.push_back(Digest("boot", job.redbootPath));
-            }
-            if (mode == 2 || mode == 3) {
-                if (job.writeRomfs) {
-                    images.push_back(Digest("romfs", job.romfsPath));
-                }
-                if (job.writeRomfs1) {
-                    images.push_back(Digest("romfs1", job.romfs1Path));
-                }
-            }
-        }
+        // The summary, from the records the page made of the run.
+        const std::vector<RunRecord>& records = page.Records();
+        allOk = !records.empty();
         std::printf("\n%-4s %-8s %-8s %-9s %-6s %s\n", "Dev", "Result", "Boot", "Resource",
                     "Loader", "DevId / message");
-        for (int i = 0; i < deviceCount; ++i) {
-            const IspJob& job = page.Job(i);
-            const DeviceProgress d = monitor.Device(i);
-            // A simulated device that recorded a host error was driven wrongly, whatever the
-            // procedures reported: a real device would have refused or misread the same.
-            const std::string hostErrors = SimulatedHostErrors(job);
-            bool ok = monitor.Succeeded(i, mode) && hostErrors.empty();
-            RunRecord r;
-            r.time = runTime;
-            r.mode = mode;
-            r.device = i;
-            r.devId = job.devId;
-            r.loaderLevel = job.loaderLevel;
-            r.loaderClass = job.loaderClass;
-            r.images = images;
-            if (d.boot.succeeded || d.boot.failed) {
-                r.durationsMs.emplace_back("boot", d.boot.elapsedMs);
-            }
-            if (d.rebuild.succeeded || d.rebuild.failed) {
-                r.durationsMs.emplace_back("rebuild", d.rebuild.elapsedMs);
-            }
-            if (d.resource.succeeded || d.resource.failed) {
-                r.durationsMs.emplace_back("resource", d.resource.elapsedMs);
-            }
-            if (d.demo.succeeded || d.demo.failed) {
-                r.durationsMs.emplace_back("demo", d.demo.elapsedMs);
-            }
-            if (ok) {
-                // Only a device that answered is asked again, so a failed device costs no
-                // further retries here.
-                AddDeviceFacts(i, job, r);
-            }
-            const bool deviceStopped = monitor.Stopped(i, mode);
-            if (demoWanted && ok) {
-                // The demo copy starts once every device succeeded; each drive's copy is part
-                // of its device's result.
-                r.demo = d.demo.succeeded ? "ok" : d.demo.failed ? "failed" : "not copied";
-                ok = d.demo.succeeded;
-            }
-            allOk = allOk && ok;
-            r.ok = ok;
-            r.stopped = deviceStopped;
-            r.message = monitor.Explanation(i, mode);
-            if (!hostErrors.empty()) {
-                r.message = r.message.empty() ? hostErrors : r.message + " | " + hostErrors;
-            }
-            if (r.message.empty() && !ok) {
-                const std::vector<std::string> run = monitor.RunMessages();
-                r.message = run.empty() ? "the demo copy " + *r.demo : run.front();
-            }
-            records.push_back(r);
-            auto seconds = [](const Phase& p) {
-                char text[16];
-                if (!p.succeeded && !p.failed) {
-                    return std::string("-");
-                }
-                std::snprintf(text, sizeof text, "%.1f s", p.elapsedMs / 1000.0);
-                return std::string(text);
-            };
-            std::printf("%-4d %-8s %-8s %-9s %d/%d    %s\n", i,
-                        ok              ? "ok"
-                        : deviceStopped ? "STOPPED"
-                                        : "FAILED",
-                        seconds(d.boot).c_str(), seconds(d.resource).c_str(), job.loaderLevel,
-                        job.loaderClass, ok ? job.devId : r.message.c_str());
+        for (const RunRecord& r : records) {
+            const DeviceProgress d = monitor.Device(r.device);
+            allOk = allOk && r.ok;
+            const char* result = r.ok        ? (r.verified ? "verified" : "ok")
+                                 : r.stopped ? "STOPPED"
+                                             : "FAILED";
+            std::printf("%-4d %-8s %-8s %-9s %d/%d    %s\n", r.device, result,
+                        Seconds(d.boot).c_str(), Seconds(d.resource).c_str(),
+                        r.loaderLevel.value_or(0), r.loaderClass.value_or(0),
+                        r.ok ? r.devId.c_str() : r.message.c_str());
         }
-        if (deviceCount == 0) {
+        if (refused) {
+            std::printf("(the workspace check refused the run; no device was touched)\n");
+        } else if (deviceCount == 0) {
             inaccessible = ReportInaccessibleDevices(stdout);
             std::printf("(no device was programmed)\n");
             for (const std::string& text : monitor.RunMessages()) {
@@ -363,31 +283,25 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
             }
         }
         std::fflush(stdout);
-        if (closeAsked.load()) {
-            closeAllDevice(nullptr);
+        if (!page.RecordError().empty()) {
+            std::fprintf(stderr, "kestrel-cli: %s\n", page.RecordError().c_str());
+            recordFailed = true;
         }
     }
 
-    if (!options.noRecord && !records.empty()) {
-        const std::string path =
-            options.record.empty() ? config::FilePath(kRunRecordFile) : options.record;
-        std::string error;
-        if (!AppendRunRecords(path, records, error)) {
-            std::fprintf(stderr, "kestrel-cli: %s\n", error.c_str());
-            allOk = false;
-        }
-    }
     platform::SetMessageBoxHandler(previous);
     if (stopped) {
         context.stopped = true;
         return kExitStopped;
+    }
+    if (refused || recordFailed) {
+        return kExitFailed;
     }
     if (deviceCount == 0) {
         return inaccessible > 0 ? kExitNoAccess : kExitNoDevice;
     }
     return allOk ? kExitOk : kExitFailed;
 }
-
 } // namespace
 
 void AddIspCommand(CLI::App& app, CommandContext& context) {
@@ -412,6 +326,9 @@ void AddIspCommand(CLI::App& app, CommandContext& context) {
         ->check(CLI::Range(0, 1));
     command->add_option("--dram", options->dram,
                         "Dram type index, one of config.ini's entries (default: isp.ini)");
+    command->add_flag("--verify", options->verify,
+                      "Read each unit back right after it is programmed and fail it on any "
+                      "difference (default: isp.ini [General] VerifyAfterIsp)");
     command->add_option("--timeout", options->timeoutSeconds,
                         "Stop the run after this many seconds (default: no limit)");
     command->add_option("--record", options->record,

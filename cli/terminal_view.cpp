@@ -4,6 +4,9 @@
 #include <cstdio>
 
 namespace kestrel::cli {
+
+using station::DeviceProgress;
+using station::Phase;
 namespace {
 
 constexpr std::uint32_t kRedrawMs = 100;

@@ -18,9 +18,9 @@
 // Devices 0-7 show their slot (bar, status text); devices beyond the slots show their progress
 // as the run monitor counts it. Every call comes from the run's loop thread.
 
+#include "app/station/run_monitor.h"
 #include "app/station/run_state.h"
 #include "app/station/station_view.h"
-#include "cli/run_monitor.h"
 
 #include <array>
 #include <cstdint>
@@ -30,6 +30,7 @@
 namespace kestrel::cli {
 
 inline constexpr int kMinLiveRows = 9;
+using station::RunMonitor;
 
 // Bytes each phase writes, to turn progress steps into throughput.
 struct PhaseBytes {

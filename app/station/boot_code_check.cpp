@@ -111,7 +111,8 @@ void ReportSelection(const std::string& path, const RecordsByTag& chosen,
 } // namespace
 
 bool CheckBootImageAt(const std::string& path, std::uint64_t offset, std::uint64_t length,
-                      const std::string& label, bool listBlocks, CheckReport& report) {
+                      const std::string& label, bool listBlocks, CheckReport& report,
+                      std::vector<CheckedBootImage>* images) {
     program::BootImageReader reader;
     if (!reader.Open(path, offset, length)) {
         report.Failed(label + ": can't be opened");
@@ -130,10 +131,14 @@ bool CheckBootImageAt(const std::string& path, std::uint64_t offset, std::uint64
     if (listBlocks) {
         ListImage(reader.Header(), blocks, report);
     }
+    if (images != nullptr) {
+        images->push_back({label, blocks});
+    }
     return true;
 }
 
-void CheckBootCodeFile(const std::string& path, bool listBlocks, CheckReport& report) {
+void CheckBootCodeFile(const std::string& path, bool listBlocks, CheckReport& report,
+                       std::vector<CheckedBootImage>* images) {
     std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) {
         platform::File probe;
@@ -143,7 +148,7 @@ void CheckBootCodeFile(const std::string& path, bool listBlocks, CheckReport& re
     }
     if (!program::LooksLikeBootPackage(path)) {
         // A file refused as a boot image is refused for every device: no selection to show.
-        if (CheckBootImageAt(path, 0, UINT64_MAX, path, listBlocks, report)) {
+        if (CheckBootImageAt(path, 0, UINT64_MAX, path, listBlocks, report, images)) {
             ReportSelection(path, {}, {}, false, report);
         }
         return;
@@ -174,7 +179,7 @@ void CheckBootCodeFile(const std::string& path, bool listBlocks, CheckReport& re
                           " bytes announced (\"Image is truncated, can't support this H/W!\")");
         } else {
             CheckBootImageAt(path, record.DataOffset(), record.recordLength, label, listBlocks,
-                             report);
+                             report, images);
         }
         checked.insert(record.offset);
     }

@@ -2,9 +2,11 @@
 
 #include "app/station/event_lines.h"
 #include "app/station/isp_worker.h"
+#include "app/station/run_outcome.h"
 #include "kestrellib/program/config_files.h"
 #include "platform/clock/clock.h"
 #include "platform/message_box/message_box.h"
+#include "platform/message_box/message_box_observer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -26,11 +28,16 @@ IspPage::IspPage(StationView& view, StationLibrary library, platform::MessageSin
     : view_(view), library_(std::move(library)), window_(window), dialog_(dialog),
       tick_(platform::TickCount) {
     slotText_.fill(kNotConnectedText);
+    if (library_.runRecordPath) {
+        recordPath_ = library_.runRecordPath();
+        readDevices_ = true;
+    }
     library_.initSurplus();
 }
 
 IspPage::~IspPage() {
     StopAndJoin();
+    WatchMessageBoxes(false);
     if (demoRun_) {
         demoRun_->Stop();
     }
@@ -51,13 +58,24 @@ bool IspPage::StartIsp(const PathBoxes& typed, SettingsFiles files) {
         ApplyDramType(settings_.dramIndex);
     }
     SetIspEnabled(false);
-    demoCopyWanted_ =
-        settings_.copyDemo != 0 && CountFiles(config::HomePath(settings_.demoDir)) > 0;
-
-    // Nothing of an earlier run (or demo copy) stays on the slots.
+    records_.clear();
+    recordError_.clear();
+    // Nothing of an earlier run (or demo copy) stays on the slots: text, bar, picture and mark.
     for (int k = 0; k < kSlotCount; ++k) {
         ClearSlot(k, k < library_.deviceCount() ? SlotPicture::kIdle : SlotPicture::kNotConnected);
     }
+    refusedFailures_ = CheckWorkspaceFirst();
+    if (refusedFailures_ > 0) {
+        jobCount_ = 0;
+        SetIspEnabled(true);
+        return true;
+    }
+    demoCopyWanted_ =
+        settings_.copyDemo != 0 && CountFiles(config::HomePath(settings_.demoDir)) > 0;
+
+    monitor_.Reset();
+    runTime_ = RunTimeNow();
+    WatchMessageBoxes(true);
     jobCount_ = BuildRun();
     if (jobCount_ == 0 && library_.deviceCount() == 0) {
         view_.AppendLog(kNoDeviceLogText);
@@ -89,9 +107,98 @@ bool IspPage::StartIsp(const PathBoxes& typed, SettingsFiles files) {
     }
     if (workers_.empty()) {
         runUnderWay_ = false;
+        WatchMessageBoxes(false);
         SetIspEnabled(true);
     }
     return true;
+}
+
+void IspPage::WatchMessageBoxes(bool watch) {
+    if (watch && boxObserver_ == 0) {
+        // A worker's boxes are raised under its device scope; others (the page's own) name none.
+        boxObserver_ = platform::AddMessageBoxObserver([this](const std::string& text) {
+            const int device = platform::MessageBoxDevice();
+            monitor_.AddMessageBox(text, device >= 0 ? std::optional<int>(device) : std::nullopt);
+        });
+    } else if (!watch && boxObserver_ != 0) {
+        platform::RemoveMessageBoxObserver(boxObserver_);
+        boxObserver_ = 0;
+    }
+}
+
+void IspPage::FinishRun() {
+    // A demo copy under way belongs to the run: its units are recorded when it ends.
+    if (demoCopyUnderWay_) {
+        recordPending_ = true;
+        return;
+    }
+    RecordFinishedRun();
+}
+
+void IspPage::CompleteRun() {
+    if (recordPending_ && !runUnderWay_) {
+        RecordFinishedRun();
+    }
+}
+
+void IspPage::RecordFinishedRun() {
+    recordPending_ = false;
+    WatchMessageBoxes(false);
+    RunDescription run;
+    run.time = runTime_;
+    run.mode = settings_.imageType;
+    run.bootPackagePath = settings_.bootCodePath;
+    run.dualImage = config::Read(config::isp::kRomfsDualImage) != 0;
+    run.readBack = settings_.verifyAfterIsp != 0;
+    run.readDevices = readDevices_;
+    run.demoCopy = demoCopyWanted_;
+    records_ = RecordRun(
+        run, std::span<const IspJob>(jobs_.data(), static_cast<std::size_t>(jobCount_)), monitor_);
+    if (!recordPath_.empty() && !AppendRunRecords(recordPath_, records_, recordError_)) {
+        view_.AppendLog("The run record can't be written: " + recordError_ + "\n");
+    }
+    for (const RunRecord& r : records_) {
+        if (HasSlot(r.device)) {
+            view_.SetSlotResult(r.device, r.ok ? SlotResult::kPassed : SlotResult::kFailed);
+        }
+    }
+    view_.AppendLog(RunEndedLine(records_));
+    // The devices the demo copy's end asked to close have been read for the records.
+    if (closeAsked_->exchange(false) && closeAllDevice_) {
+        closeAllDevice_(Window());
+    }
+}
+
+int IspPage::CheckWorkspaceFirst() {
+    if (!library_.checkWorkspace) {
+        return 0;
+    }
+    std::vector<std::string> lines;
+    CheckReport report([&lines](const std::string& line) { lines.push_back(line); });
+    // The run's own mode and files, which a one-run front end may have given apart from isp.ini.
+    WorkspaceCheckOptions options;
+    options.mode = settings_.imageType;
+    options.bootCode = settings_.bootCodePath;
+    options.romfs = settings_.resourcePath;
+    if (settings_.romfs1Shown != 0) {
+        options.romfs1 = settings_.romfs1Path;
+    }
+    const int failures = library_.checkWorkspace(options, report);
+    for (const std::string& line : lines) {
+        // A run that starts logs what the operator may not expect; a refused one everything.
+        if (failures > 0 || line.rfind("note", 0) == 0) {
+            view_.AppendLog(line + "\n");
+        }
+    }
+    if (failures > 0) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "The run is refused: the workspace check found %d problem%s. No device was "
+                      "touched.\n",
+                      failures, failures == 1 ? "" : "s");
+        view_.AppendLog(text);
+    }
+    return failures;
 }
 
 int IspPage::BuildRun() {
@@ -145,6 +252,7 @@ int IspPage::BuildRun() {
 }
 
 void IspPage::HandleMessage(const platform::WindowMessage& message) {
+    monitor_.Observe(message, tick_());
     switch (message.message) {
     case WM_ISP_STATUS: {
         // Codes 1 and 3 carry their ProgressRecord as the message's own copy; a plain number
@@ -228,6 +336,7 @@ void IspPage::HandleStatus(std::uint32_t code, std::intptr_t lParam, const Progr
         break;
     case kStatusPhaseEnded:
         demoCopyUnderWay_ = false;
+        CompleteRun();
         if (!runUnderWay_ && state_.runningWorkers == 0) {
             SetIspEnabled(true);
         }
@@ -261,6 +370,7 @@ void IspPage::WorkerEnded(std::intptr_t device) {
     }
     // Every worker of the run has posted its last message.
     JoinWorkers();
+    FinishRun();
     runUnderWay_ = false;
     SetIspEnabled(!demoCopyUnderWay_);
     platform::PostWindowMessage(Window(), WM_ISP_STATUS, kStatusDevicesChanged, 0);
@@ -333,6 +443,7 @@ void IspPage::ClearSlot(int slot, SlotPicture picture) {
     view_.SetSlotRange(slot, 0);
     view_.SetSlotPosition(slot, 0);
     view_.SetSlotPicture(slot, picture);
+    view_.SetSlotResult(slot, SlotResult::kNone);
     if (waiting_[k]) {
         waiting_[k] = false;
         view_.SetSlotText(slot, slotText_[k]);
@@ -366,6 +477,10 @@ void IspPage::SetDemoCopyLibrary(DemoCopyLibrary library) {
     if (demoRun_) {
         demoRun_->Stop();
     }
+    // The demo copy's last drive closes every device as it ends, on its own thread; the page
+    // closes them once the run's units have been read for their records.
+    closeAllDevice_ = std::move(library.closeAllDevice);
+    library.closeAllDevice = [asked = closeAsked_](void*) { asked->store(true); };
     demoRun_ = std::make_unique<DemoCopyRun>(std::move(library));
 }
 
@@ -376,7 +491,7 @@ void IspPage::StartDemoCopy() {
         return;
     }
     if (!demoRun_) {
-        demoRun_ = std::make_unique<DemoCopyRun>();
+        SetDemoCopyLibrary(RealDemoCopyLibrary());
     }
     demoCopyUnderWay_ = demoRun_->Start({Window(), config::HomePath(settings_.demoDir), jobCount_});
 }
@@ -392,6 +507,7 @@ void IspPage::StopAndJoin() {
 }
 
 void IspPage::RequestStop() {
+    monitor_.StopRequested(jobCount_);
     stop_.store(true, std::memory_order_release);
     library_.requestStop(true);
     if (demoRun_) {

@@ -14,6 +14,20 @@
 // device of the device set gets a worker; notifications about device index 8 and above never
 // touch slot state, but their log lines are written and their workers count in the run.
 //
+// Pre-flight: the ISP action first performs the workspace check (library.checkWorkspace, the
+// same check as kestrel-cli check) for the run's mode, before the first command to any device.
+// When it finds a failure, its findings go to the log and no run is built: no device is probed,
+// erased or written, and the ISP action is enabled again. Its notes are logged before a run that
+// starts, so what the check says about the images (a sub-block the device can't reach, say)
+// stands in the run's log.
+//
+// The outcome: the page watches every notification and every message box raised from the ISP
+// action until the run ends (RunMonitor). When the last worker has ended, it records one line
+// per device in the run record (isp-runs.jsonl beside the INI files, unless another path or
+// none is set), reading each unit back first when [General] VerifyAfterIsp asks for it, marks
+// each slot passed or failed, and logs "Run ended: N passed, M failed (Dev...)". The marks are
+// cleared by the next ISP action and when a slot's device leaves.
+//
 // A run under way: from the ISP action until every worker of the run has ended. While a run is
 // under way the ISP action stays off (code 513 does not bring it back early), a second ISP
 // action is refused and the slot status refresh waits, so the job table is never rebuilt under
@@ -28,6 +42,8 @@
 
 #include "app/station/demo_copy.h"
 #include "app/station/page_settings.h"
+#include "app/station/run_monitor.h"
+#include "app/station/run_record.h"
 #include "app/station/run_state.h"
 #include "app/station/station_library.h"
 #include "app/station/station_view.h"
@@ -38,7 +54,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,9 +103,21 @@ public:
     enum class SettingsFiles { kSaveAtPress, kLeaveUnchanged };
 
     // The ISP action. Takes the typed paths over, saves them and applies the Dram type (unless
-    // told to leave the files), builds the run and starts its workers. Returns false, doing
-    // nothing, while a run is under way.
+    // told to leave the files), checks the workspace, builds the run and starts its workers.
+    // Returns false, doing nothing, while a run is under way.
     bool StartIsp(const PathBoxes& typed, SettingsFiles files = SettingsFiles::kSaveAtPress);
+    // Failures the workspace check of the last ISP action found (0: the run was built).
+    int RefusedFailures() const { return refusedFailures_; }
+
+    // The run record file; "" writes none.
+    void SetRunRecordPath(std::string path) { recordPath_ = std::move(path); }
+    // What the current (or last) run's notifications and message boxes said.
+    RunMonitor& Monitor() { return monitor_; }
+    const RunMonitor& Monitor() const { return monitor_; }
+    // The last run's records, one per job, once it has ended; and why they could not be
+    // appended to the run record file ("" when they were).
+    const std::vector<RunRecord>& Records() const { return records_; }
+    const std::string& RecordError() const { return recordError_; }
 
     // Reactions, on the owning thread.
     void HandleMessage(const platform::WindowMessage& message);
@@ -110,6 +140,9 @@ public:
     // them, and a demo copy still looking for its drives to give up; the run then ends as any
     // run does, each worker posting its end. The request holds until the next ISP action.
     void RequestStop();
+    // Records a run whose demo copy ended without its end message (stopped while it looked for
+    // its drives); does nothing when the run was recorded already.
+    void CompleteRun();
 
     // Called when code 7 brings the devices awaited for the demo copy to zero, in place of the
     // page's own demo-copy run; the demo copy then counts as under way until code 513.
@@ -133,6 +166,8 @@ public:
 
 private:
     int BuildRun();
+    // The workspace check into the log; the number of failures.
+    int CheckWorkspaceFirst();
     void SetIspEnabled(bool enabled);
     void SlotStatusRefresh(std::intptr_t deviceCount);
     void ShowSlotText(int slot, const char* text);
@@ -141,6 +176,9 @@ private:
     void ClearSlot(int slot, SlotPicture picture);
     void WorkerEnded(std::intptr_t device);
     void JoinWorkers();
+    void WatchMessageBoxes(bool watch);
+    void FinishRun();
+    void RecordFinishedRun();
     void StartDemoCopy();
 
     StationView& view_;
@@ -152,6 +190,14 @@ private:
 
     std::array<IspJob, kIspJobTableSize> jobs_{};
     int jobCount_ = 0;
+    int refusedFailures_ = 0;
+    RunMonitor monitor_;
+    std::string runTime_;
+    std::string recordPath_;
+    std::vector<RunRecord> records_;
+    std::string recordError_;
+    int boxObserver_ = 0;
+    bool readDevices_ = false; // the outcome may ask the devices (facts, read-back)
     // Texts the jobs point at; they stay valid until the next run rebuilds the table.
     std::string redbootPath_;
     std::string romfsPath_;
@@ -168,6 +214,9 @@ private:
     bool demoCopyWanted_ = false;   // the run's workers post code 7
     bool demoCopyUnderWay_ = false; // from the start of a demo copy until its code 513
     std::unique_ptr<DemoCopyRun> demoRun_;
+    bool recordPending_ = false; // the run's workers ended; its demo copy has not
+    std::function<void(void*)> closeAllDevice_;
+    std::shared_ptr<std::atomic<bool>> closeAsked_ = std::make_shared<std::atomic<bool>>(false);
     std::function<std::uint32_t()> tick_;
 };
 

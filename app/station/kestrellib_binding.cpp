@@ -1,8 +1,11 @@
 #include "app/station/kestrellib_binding.h"
 
+#include "app/station/run_record.h"
+#include "app/station/workspace_check.h"
 #include "kestrellib/device/device_exports.h"
 #include "kestrellib/program/boot_exports.h"
 #include "kestrellib/program/config_exports.h"
+#include "kestrellib/program/config_files.h"
 #include "kestrellib/program/shared_counters.h"
 #include "kestrellib/program/stop_request.h"
 #include "kestrellib/program/write_romfs.h"
@@ -30,6 +33,10 @@ StationLibrary KestrellibBinding() {
     lib.resetSurplus = [] { Reset_Surplus_redboot_count(); };
     lib.increaseSurplus = [] { Increase_Surplus_redboot_count(); };
     lib.decreaseSurplus = [] { Decrease_Surplus_redboot_count(); };
+    lib.checkWorkspace = [](const WorkspaceCheckOptions& options, CheckReport& report) {
+        return CheckWorkspace(options, report);
+    };
+    lib.runRecordPath = [] { return config::FilePath(kRunRecordFile); };
     lib.requestStop = [](bool stop) {
         if (stop) {
             Kestrel_RequestStop(program::kStopAllDevices);

@@ -5,6 +5,12 @@
 #include <cstdio>
 
 namespace kestrel::station {
+namespace {
+
+// 1: read each unit back and compare it with the files right after it was programmed.
+constexpr config::IntKey kVerifyAfterIsp{config::kIspIni, "General", "VerifyAfterIsp", 0};
+
+} // namespace
 
 PageSettings LoadPageSettings() {
     namespace isp = config::isp;
@@ -20,6 +26,7 @@ PageSettings LoadPageSettings() {
     s.imageType = (type == 1 || type == 2) ? type : 3;
     s.romfs1Shown = config::Read(isp::kRomfs1Enable) != 0 ? 1 : 0;
     s.dramIndex = config::Read(isp::kDramType);
+    s.verifyAfterIsp = config::Read(kVerifyAfterIsp) != 0 ? 1 : 0;
     return s;
 }
 

@@ -17,7 +17,8 @@ struct PageSettings {
     int rebuildNandFs = 1;
     int copyDemo = 1;
     int romfs1Shown = 0;
-    int dramIndex = 0; // selection index of the Dram type list
+    int dramIndex = 0;      // selection index of the Dram type list
+    int verifyAfterIsp = 0; // read each unit back after programming ([General] VerifyAfterIsp)
 };
 
 // The settings as the page reads them at start-up: an ImageType other than 1 or 2 runs as

@@ -1,8 +1,10 @@
 #pragma once
 // The Kestrellib exports the station calls, as one table of functions. The front ends bind every
 // entry to the real export; tests of the run substitute their own entries to drive the reactions
-// precisely. Every entry must be set before the page is constructed.
+// precisely. Every entry must be set before the page is constructed, except checkWorkspace.
 
+#include "app/station/check_report.h"
+#include "app/station/workspace_check.h"
 #include "kestrel/isp_job.h"
 
 #include <functional>
@@ -39,6 +41,16 @@ struct StationLibrary {
     std::function<void()> resetSurplus;    // Reset_Surplus_redboot_count
     std::function<void()> increaseSurplus; // Increase_Surplus_redboot_count
     std::function<void()> decreaseSurplus; // Decrease_Surplus_redboot_count
+
+    // The workspace check for a run of the mode (1-3), reporting into the report; returns the
+    // number of failures. Performed at the ISP action before any device is asked anything; a
+    // run with a failure does not start. Left empty, no check is made (tests of the reactions).
+    std::function<int(const WorkspaceCheckOptions& options, CheckReport& report)> checkWorkspace;
+
+    // The run record file. Left empty, runs are recorded nowhere and a unit's outcome is taken
+    // from the run's notifications alone, without asking the devices again (tests of the
+    // reactions).
+    std::function<std::string()> runRecordPath;
 
     // Asks the programming procedures under way to stop at their next safe point (between pages
     // or polls) when stop is true; false lets the next run proceed.

@@ -38,6 +38,10 @@ constexpr int BitmapOf(SlotPicture picture) {
     return kSlotBitmaps[static_cast<std::size_t>(picture)];
 }
 
+// The mark a slot shows beside its status once its device's run has ended: none, passed (every
+// step of the run mode done and nothing reported) or failed.
+enum class SlotResult { kNone, kPassed, kFailed };
+
 class StationView {
 public:
     virtual ~StationView() = default;
@@ -51,6 +55,8 @@ public:
     // Appends the text at the end of the log exactly as given (no line break is added).
     virtual void AppendLog(std::string_view text) = 0;
     virtual void SetIspEnabled(bool enabled) = 0;
+    // The slot's result mark (a view without marks ignores it).
+    virtual void SetSlotResult(int /*slot*/, SlotResult /*result*/) {}
     virtual void SetTitle(std::string_view title) = 0;
 };
 

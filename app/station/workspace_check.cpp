@@ -5,14 +5,18 @@
 #include "app/station/resource_image_check.h"
 #include "kestrellib/device/nand_info.h"
 #include "kestrellib/device/nand_layout.h"
+#include "kestrellib/program/boot_code.h"
+#include "kestrellib/program/boot_data_space.h"
 #include "kestrellib/program/boot_header.h"
 #include "kestrellib/program/boot_package.h"
 #include "kestrellib/program/config_files.h"
+#include "kestrellib/program/index_area.h"
 #include "kestrellib/program/redboot_select.h"
 #include "platform/files/files.h"
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 namespace kestrel::station {
 namespace {
@@ -133,10 +137,11 @@ device::NandLayout CheckLayout(const AreaGeometry& geometry, const LastChip& chi
     return layout;
 }
 
-void CheckResources(const AreaGeometry& geometry, const device::NandLayout& layout,
-                    CheckReport& report) {
+void CheckResources(const WorkspaceCheckOptions& options, const AreaGeometry& geometry,
+                    const device::NandLayout& layout, CheckReport& report) {
     if (config::Read(isp::kRomfsEnable) != 0) {
-        CheckResourceImage({"Romfs", config::HomePath(config::Read(isp::kRomfsName)),
+        CheckResourceImage({"Romfs",
+                            config::HomePath(options.romfs.value_or(config::Read(isp::kRomfsName))),
                             isp::RomfsMaxSizeMb(), layout.romfsBlocks, ImageEncoding::kPlain},
                            geometry, report);
     } else {
@@ -150,9 +155,83 @@ void CheckResources(const AreaGeometry& geometry, const device::NandLayout& layo
         encoding = config::Read(isp::kWrapFlag) != 0 ? ImageEncoding::kScrivetWithSkip
                                                      : ImageEncoding::kScrivet;
     }
-    CheckResourceImage({"Romfs1", config::HomePath(config::Read(isp::kRomfs1Name)),
+    CheckResourceImage({"Romfs1",
+                        config::HomePath(options.romfs1.value_or(config::Read(isp::kRomfs1Name))),
                         isp::Romfs1MaxSizeMb(), layout.romfs1Blocks, encoding},
                        geometry, report);
+}
+
+// Where a factory system-information record puts the boot data: the header block follows the
+// record's block by its offset (2 and 2), the index block the header block, the data the index
+// block.
+constexpr std::uint32_t kDataStartBlock = 2 + 2 + 2;
+constexpr std::uint32_t kLargeBootArea = 64;
+constexpr std::uint32_t kSmallBootArea = 6; // boot device ids 2, 3 and 6
+
+// The boot images against the boot area, and their index slots, in the geometry the resource
+// areas are measured in. A finding in an assumed geometry is a note: the chip is not known.
+void CheckBootImageRoom(const std::vector<CheckedBootImage>& images, const AreaGeometry& geometry,
+                        bool geometryKnown, CheckReport& report) {
+    const std::uint32_t p = geometry.pageSize;
+    const std::uint32_t b = geometry.pagesPerBlock;
+    if (p == 0 || b == 0) {
+        return;
+    }
+    const std::uint32_t eraseMapBlocks =
+        std::max<std::uint32_t>(1, program::kEraseMapSpan / (p * b));
+    const int wantedId = isp::BootDeviceId(); // 7: devices keep their own
+    const bool smallAreaWanted = wantedId == 2 || wantedId == 3 || wantedId == 6;
+    const std::string where = " with " + std::to_string(b) + " pages of " + std::to_string(p) +
+                              " bytes per block" + (geometryKnown ? "" : " (assumed)");
+    auto problem = [&](const std::string& text) {
+        if (geometryKnown) {
+            report.Failed(text);
+        } else {
+            report.Note(text);
+        }
+    };
+    for (const CheckedBootImage& image : images) {
+        const std::uint64_t pages = program::BootDataPages(image.blocks, p);
+        bool fits = true;
+        if (!smallAreaWanted) {
+            const program::BootDataSpace space = program::MeasureBootDataSpace(
+                std::uint64_t{kDataStartBlock} * b, kLargeBootArea, eraseMapBlocks, b, false);
+            if (pages > space.usablePages) {
+                problem(image.label + ": refused" + where + ": " +
+                        program::BootDataSpaceMessage(pages, space, false));
+                fits = false;
+            }
+        }
+        const program::BootDataSpace small = program::MeasureBootDataSpace(
+            std::uint64_t{kDataStartBlock} * b, kSmallBootArea, eraseMapBlocks, b, false);
+        if (pages > small.usablePages) {
+            const std::string text = image.label + ": devices whose boot device id is 2, 3 or 6 " +
+                                     "have a boot area of 6 blocks and refuse it: " +
+                                     program::BootDataSpaceMessage(pages, small, false);
+            if (smallAreaWanted) {
+                report.Failed(text + " ([BootDevice] deviceid " + std::to_string(wantedId) + ")");
+                fits = false;
+            } else {
+                report.Note(text);
+            }
+        }
+        const program::SlotPlan plan =
+            program::PlanIndexSlots(image.blocks, p, program::UsableIndexSlots(p, b));
+        if (plan.problem != program::SlotPlan::Problem::kNone) {
+            std::string message = program::SlotPlanMessage(plan);
+            while (!message.empty() && message.back() == '\n') {
+                message.pop_back();
+            }
+            problem(image.label + ": refused" + where + ": " + message);
+            fits = false;
+        } else if (!plan.unreachable.empty()) {
+            report.Note(image.label + ": " + program::UnreachableNote(plan));
+        }
+        if (fits) {
+            report.Ok(image.label + ": " + std::to_string(pages) + " data pages fit the boot area" +
+                      where);
+        }
+    }
 }
 
 } // namespace
@@ -179,13 +258,19 @@ int CheckWorkspace(const WorkspaceCheckOptions& options, CheckReport& report) {
                : mode == 2 ? " (resources)"
                            : " (program all)"));
 
+    const LastChip chip = ReadLastChip();
+    const AreaGeometry geometry = ChooseGeometry(options, chip, report);
+    const bool geometryKnown = chip.known || options.pageSize || options.pagesPerBlock;
     if (mode != 2) {
         CheckConfigIni(report);
-        const std::string bootCode = config::HomePath(config::Read(isp::kRedbootName));
-        if (bootCode.empty()) {
+        const std::string bootName = options.bootCode.value_or(config::Read(isp::kRedbootName));
+        if (bootName.empty()) {
             report.Failed("boot code: [Redboot] name is empty");
         } else {
-            CheckBootCodeFile(bootCode, false, report);
+            const std::string bootCode = config::HomePath(bootName);
+            std::vector<CheckedBootImage> images;
+            CheckBootCodeFile(bootCode, false, report, &images);
+            CheckBootImageRoom(images, geometry, geometryKnown, report);
             if (program::LooksLikeBootPackage(bootCode)) {
                 const std::string extracted = program::ExtractedImagePath(bootCode);
                 if (extracted != program::PackageDirectory(bootCode) + program::kRedbootFileName) {
@@ -198,10 +283,8 @@ int CheckWorkspace(const WorkspaceCheckOptions& options, CheckReport& report) {
     }
     if (mode != 1) {
         CheckRomPatchIni(report);
-        const LastChip chip = ReadLastChip();
-        const AreaGeometry geometry = ChooseGeometry(options, chip, report);
         const device::NandLayout layout = CheckLayout(geometry, chip, report);
-        CheckResources(geometry, layout, report);
+        CheckResources(options, geometry, layout, report);
     }
     return report.Failures();
 }

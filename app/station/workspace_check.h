@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace kestrel::station {
 
@@ -16,6 +17,11 @@ struct WorkspaceCheckOptions {
     // The block geometry resource areas are measured in; the last decoded chip's by default.
     std::optional<std::uint32_t> pageSize;
     std::optional<std::uint32_t> pagesPerBlock;
+    // The images of the run when they differ from isp.ini's names (a run given its files for
+    // itself); home-relative names as in isp.ini.
+    std::optional<std::string> bootCode;
+    std::optional<std::string> romfs;
+    std::optional<std::string> romfs1;
 };
 
 // Reports every finding; returns the number of failures (0: a run may start).

@@ -53,8 +53,8 @@
 #include "app/station/isp_page.h"
 #include "app/station/kestrellib_binding.h"
 #include "app/station/page_settings.h"
+#include "app/station/run_monitor.h"
 #include "cli/demo_workspace.h"
-#include "cli/run_monitor.h"
 #include "cli/run_pump.h"
 #include "cli/terminal_view.h"
 #include "kestrellib/device/device_set.h"
@@ -257,9 +257,10 @@ void BM_IspRun(benchmark::State& state) {
         NullBuffer nothing;
         std::ostream out(&nothing);
         cli::TerminalView view(out, true, 100);
-        cli::RunMonitor monitor;
+        station::RunMonitor monitor;
         platform::QueueSink window;
         station::IspPage page(view, library, window, &window);
+        page.SetRunRecordPath(""); // the bench leaves no run record behind
         station::PageSettings& settings = page.Settings();
         settings = station::LoadPageSettings();
         const station::PathBoxes typed{settings.bootCodePath, settings.resourcePath,

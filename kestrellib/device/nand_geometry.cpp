@@ -159,6 +159,34 @@ int DecodeNandGeometry(const NandInfo& info, int devIndex) {
     return 0;
 }
 
+bool NandGeometryAgrees(const NandInfo& info, int devIndex) {
+    std::string error;
+    const std::optional<NandGeometry> decoded = DeriveNandGeometry(info, &error);
+    char text[320];
+    if (!decoded) {
+        std::snprintf(text, sizeof text, "Device:%d ==> Unsupported NAND flash: %s\n", devIndex,
+                      error.c_str());
+        platform::ShowMessageBox(text);
+        return false;
+    }
+    auto differs = [](std::uint32_t stated, std::uint32_t derived) {
+        return stated != 0 && stated != derived;
+    };
+    if (!differs(info.pageSize, decoded->pageSize) &&
+        !differs(info.pagesPerBlock, decoded->pagesPerBlock) &&
+        !differs(info.blockCount, decoded->blockCount)) {
+        return true;
+    }
+    std::snprintf(text, sizeof text,
+                  "Device:%d ==> The NAND identification decodes to %u-byte pages, %u pages per "
+                  "block and %u blocks, but the device's record states %u-byte pages, %u pages "
+                  "per block and %u blocks.\n",
+                  devIndex, decoded->pageSize, decoded->pagesPerBlock, decoded->blockCount,
+                  unsigned{info.pageSize}, unsigned{info.pagesPerBlock}, unsigned{info.blockCount});
+    platform::ShowMessageBox(text);
+    return false;
+}
+
 int LoadNandProfile(NandInfo& info) {
     using namespace config::profile;
     if (config::Read(kEnable) == 0) {

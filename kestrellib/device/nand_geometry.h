@@ -27,6 +27,13 @@ std::optional<NandGeometry> DeriveNandGeometry(const NandInfo& info, std::string
 // the device when the chip cannot be decoded (profile.ini is then left unchanged).
 int DecodeNandGeometry(const NandInfo& info, int devIndex);
 
+// Whether the geometry decoded from the identification bytes agrees with the page size, pages
+// per block and block count the device's own record states (fields the record leaves 0 are not
+// compared). On disagreement, or when the chip cannot be decoded, shows a message naming both
+// for the device and returns false. A device whose record and identification disagree would be
+// laid out from one and written in the other, so its procedure ends before its first erase.
+bool NandGeometryAgrees(const NandInfo& info, int devIndex);
+
 // Applies profile.ini onto the record. -1 when the profile is not enabled (record unchanged).
 int LoadNandProfile(NandInfo& info);
 

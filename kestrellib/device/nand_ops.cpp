@@ -5,6 +5,7 @@
 #include "kestrellib/device/vendor_transport.h"
 #include "kestrellib/program/config_files.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <mutex>
@@ -113,17 +114,18 @@ bool WriteDeviceWord(void* handle, std::uint32_t address, std::uint32_t value) {
     return VendorWrite(handle, bytes, kWriteDeviceMemory, address, 4) != 0;
 }
 
-void ProbeLoader(IspJob& job) {
+bool ProbeLoader(IspJob& job) {
     std::uint8_t signature[8] = {};
     job.loaderLevel = 0;
     job.loaderClass = 0;
     if (VendorRead(job.hDevice, signature, kReadDeviceMemory, kLoaderSignatureAddress, 8) == 0) {
-        return;
+        return false;
     }
     if (signature[0] == 0xA5 && signature[3] == 0x5A) {
         job.loaderLevel = signature[2] & 0x0F;
         job.loaderClass = signature[2] >> 4;
     }
+    return true;
 }
 
 int ReadNandInfo(const IspJob& job, NandInfo& info) {
@@ -188,7 +190,7 @@ int ReadSysInfoRecord(IspJob& job) {
 
 bool WriteSysInfoBlock(const NandLayout& layout, IspJob& job, const NandInfo& info) {
     const SysInfoRecord& record = SysInfoOf(job.devIndex);
-    TestNandBlock(layout, job.hDevice, record.sysInfoBlock);
+    const bool blockGood = TestNandBlock(layout, job.hDevice, record.sysInfoBlock) == 0;
     std::array<std::uint8_t, kSysInfoTransferSize> out{};
     std::memcpy(out.data(), &record, sizeof record);
     const std::uint32_t page = static_cast<std::uint32_t>(record.sysInfoBlock) * info.pagesPerBlock;
@@ -196,10 +198,20 @@ bool WriteSysInfoBlock(const NandLayout& layout, IspJob& job, const NandInfo& in
         return false;
     }
     std::array<std::uint8_t, kSysInfoTransferSize> back{};
-    if (ReadVendorSector(back.data(), job.hDevice, kReadSysInfo, 0, back.size()) == 0) {
+    if (ReadVendorSector(back.data(), job.hDevice, kReadSysInfo, 0, back.size()) == 0 ||
+        out != back) {
         return false;
     }
-    return out == back;
+    // The device answers 0x31 from the record it keeps; the page itself tells whether the NAND
+    // holds it (a bad block or a failing page loses it there).
+    if (!blockGood || info.pageSize < kSysInfoTransferSize || info.pageSize > kMaxPageSize) {
+        return false;
+    }
+    std::vector<std::uint8_t> stored(info.pageSize);
+    if (ReadVendorSector(stored.data(), job.hDevice, kReadNandPage, page, info.pageSize) == 0) {
+        return false;
+    }
+    return std::equal(out.begin(), out.end(), stored.begin());
 }
 
 int TestNandBlock(const NandLayout& layout, void* handle, std::uint32_t block) {

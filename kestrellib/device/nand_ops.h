@@ -33,7 +33,9 @@ std::optional<std::uint32_t> TryReadDeviceWord(void* handle, std::uint32_t addre
 bool WriteDeviceWord(void* handle, std::uint32_t address, std::uint32_t value);
 
 // Sets job.loaderLevel and job.loaderClass from the loader signature (both 0 without one).
-void ProbeLoader(IspJob& job);
+// False when the signature could not be read at all (both are then 0 as well); a device whose
+// signature is unknown must not be taken for an old loader.
+bool ProbeLoader(IspJob& job);
 
 // The identification record: 64 bytes from loaders of level 1 and up, the converted 16-byte
 // record from level 0 (which may set LargePageFlag). 0, or -1 when the read fails.
@@ -52,8 +54,9 @@ int PrepareNandInfo(IspJob& job, const NandInfo& info);
 // sysInfoBlock, or -1.
 int ReadSysInfoRecord(IspJob& job);
 
-// Tests the system-information block, writes the record and reads it back. Returns whether the
-// read-back matched (callers may ignore it).
+// Tests the system-information block, writes the record (sub-command 0x30), reads the record
+// back (0x31) and reads the block's first page from the NAND. True only when the block tested
+// good and both read-backs hold what was written.
 bool WriteSysInfoBlock(const NandLayout& layout, IspJob& job, const NandInfo& info);
 
 // Erases the block, writes and reads back a 0x5A/0xA5 pattern page, erases again. 0 good, -1 bad.

@@ -1,8 +1,10 @@
 #include "kestrellib/program/boot_code.h"
 
+#include "kestrellib/device/nand_geometry.h"
 #include "kestrellib/device/nand_ops.h"
 #include "kestrellib/device/sys_info.h"
 #include "kestrellib/device/vendor_transport.h"
+#include "kestrellib/program/boot_data_space.h"
 #include "kestrellib/program/boot_exports.h"
 #include "kestrellib/program/boot_header.h"
 #include "kestrellib/program/boot_image_format.h"
@@ -15,6 +17,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -40,13 +43,18 @@ struct DeferredPage {
 class DevicePageWriter : public PageWriter {
 public:
     DevicePageWriter(std::span<std::uint8_t> eraseMap, IspJob& job, const NandInfo& info,
-                     std::vector<DeferredPage> deferred = {})
-        : eraseMap_(eraseMap), job_(job), info_(info), deferred_(std::move(deferred)) {}
+                     std::uint32_t endPage, std::vector<DeferredPage> deferred = {})
+        : eraseMap_(eraseMap), job_(job), info_(info), endPage_(endPage),
+          deferred_(std::move(deferred)) {}
     bool WritePage(std::span<const std::uint8_t> data, std::uint32_t page) override {
+        if (page >= endPage_) {
+            return false;
+        }
         FlushDeferred(page);
         return Write(data.data(), page);
     }
     bool Stopped() const override { return JobShouldEnd(job_); }
+    std::uint32_t EndPage() const override { return endPage_; }
     // Writes the deferred pages of the block of `before` that lie below it (all of them when
     // `before` is kAll); their outcome is not examined, as for the other header copies.
     void FlushDeferred(std::uint32_t before = kAll) {
@@ -67,6 +75,7 @@ private:
     std::span<std::uint8_t> eraseMap_;
     IspJob& job_;
     const NandInfo& info_;
+    std::uint32_t endPage_;              // where the boot area or the erase map's span ends
     std::vector<DeferredPage> deferred_; // ascending
 };
 
@@ -113,7 +122,14 @@ bool WriteBootAreaWithSysInfo(IspJob& job, NandInfo& info, NandLayout& layout, B
     if (layout.pairedPage != 0) {
         device::AdjustNandParameters(job);
     }
-    device::WriteSysInfoBlock(layout, job, info);
+    if (!device::WriteSysInfoBlock(layout, job, info)) {
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "Device:%d ==> The system information page can't be written to block %u.\n",
+                      job.devIndex, unsigned{record.sysInfoBlock});
+        platform::ShowMessageBox(text);
+        return false;
+    }
 
     info = record.info;
     device::WriteVendorSector(&info, job.hDevice, device::kWriteNandInfo, 0, sizeof info);
@@ -189,8 +205,11 @@ bool SupportedPageSize(std::uint32_t pageSize) {
 }
 
 std::uint32_t RecountIdLength(const NandInfo& info) {
+    // A zero byte within the length the device itself reports is an identification byte (the
+    // 7-byte read of a 98 D5 chip ends in 00); beyond it, a zero ends the count.
+    const std::uint32_t reported = std::min<std::uint32_t>(info.idLength, sizeof info.id);
     std::uint32_t n = 1;
-    while (n < sizeof info.id && info.id[n] != info.id[0] && info.id[n] != 0) {
+    while (n < sizeof info.id && info.id[n] != info.id[0] && (info.id[n] != 0 || n < reported)) {
         ++n;
     }
     return n;
@@ -198,31 +217,14 @@ std::uint32_t RecountIdLength(const NandInfo& info) {
 
 int WriteImageFile(IspJob& job, NandInfo& info, std::span<std::uint8_t> eraseMap,
                    NandLayout& layout, BootConfig& config) {
-    BootArea area;
     const bool level0 = job.loaderLevel < 1;
-    if (level0 ? !WriteBootAreaLevel0(job, info, eraseMap, layout, config, area)
-               : !WriteBootAreaWithSysInfo(job, info, layout, config, area)) {
-        return 0;
-    }
-    const std::uint32_t p = info.pageSize;
-    const std::uint32_t b = info.pagesPerBlock;
-    DevicePageWriter writer(eraseMap, job, info, std::move(area.deferred));
 
-    // Reserve area.
-    const std::uint32_t bootDevice = device::QueryBootDeviceId(job);
-    if (bootDevice == 0 || bootDevice == 1) {
-        for (std::uint32_t block = 32; block < 64; ++block) {
-            if (StopRequested(job.devIndex)) {
-                return 0;
-            }
-            device::TestNandBlock(layout, job.hDevice, block);
-        }
-    }
-
+    // The image is read and checked whole before the device is touched, so a file that is
+    // missing, damaged or unplaceable leaves the unit as it was.
     BootImageReader reader;
     if (job.redbootPath == nullptr || !reader.Open(job.redbootPath)) {
-        writer.FlushDeferred();
-        return 1; // no image to copy; the boot area stands
+        ShowDeviceMessage(job, kTextNoBootImage, job.redbootPath != nullptr ? job.redbootPath : "");
+        return 0;
     }
     if (const ImageError error = reader.ReadHeader(); error != ImageError::kNone) {
         return ShowImageError(error, 0);
@@ -240,29 +242,57 @@ int WriteImageFile(IspJob& job, NandInfo& info, std::span<std::uint8_t> eraseMap
     }
     PostProgressSteps(job, 1);
 
+    // The index slots: at level 0 with 256 pages per block the header and the kept page lie in
+    // the index pass (pages 16 and 17).
+    {
+        const std::uint32_t reserved = level0 && info.pagesPerBlock == 256 ? 2 : 0;
+        const SlotPlan plan =
+            PlanIndexSlots(subHeaders, info.pageSize,
+                           UsableIndexSlots(info.pageSize, info.pagesPerBlock) - reserved);
+        if (plan.problem != SlotPlan::Problem::kNone) {
+            platform::ShowMessageBox(SlotPlanMessage(plan));
+            return 0;
+        }
+    }
+
+    BootArea area;
+    if (level0 ? !WriteBootAreaLevel0(job, info, eraseMap, layout, config, area)
+               : !WriteBootAreaWithSysInfo(job, info, layout, config, area)) {
+        return 0;
+    }
+    const std::uint32_t p = info.pageSize;
+    const std::uint32_t b = info.pagesPerBlock;
+
+    // The data must stay inside the boot area (the Romfs area follows it) and the erase map's
+    // span, on the pages the chip admits; measured before the first data page.
+    const bool paired = layout.pairedPage != 0;
+    const BootDataSpace space =
+        MeasureBootDataSpace(area.dataStart / p, layout.bootBlocks,
+                             static_cast<std::uint32_t>(eraseMap.size()), b, paired);
+    const std::uint64_t dataPages = BootDataPages(subHeaders, p);
+    if (dataPages > space.usablePages) {
+        ShowDeviceMessage(job, kTextBootAreaTooSmall,
+                          BootDataSpaceMessage(dataPages, space, paired));
+        return 0;
+    }
+
+    // Reserve area.
+    const std::uint32_t bootDevice = device::QueryBootDeviceId(job);
+    if (bootDevice == 0 || bootDevice == 1) {
+        for (std::uint32_t block = 32; block < 64; ++block) {
+            if (StopRequested(job.devIndex)) {
+                return 0;
+            }
+            device::TestNandBlock(layout, job.hDevice, block);
+        }
+    }
+
     // Index pages of the index block: level 1 and up from the index block, level 0 from page 0.
     const std::uint32_t indexStart =
         level0 ? 0 : static_cast<std::uint32_t>(device::SysInfoOf(job.devIndex).indexBlock) * b;
     const std::uint32_t passSlots = UsableIndexSlots(p, b);
-    const auto reservedInPass = static_cast<std::uint32_t>(
-        std::count_if(area.reservedPages.begin(), area.reservedPages.end(),
-                      [&](std::uint32_t page) { return page - indexStart < passSlots; }));
-    const SlotPlan plan = PlanIndexSlots(subHeaders, p, passSlots - reservedInPass);
-    if (plan.problem != SlotPlan::Problem::kNone) {
-        platform::ShowMessageBox(SlotPlanMessage(plan));
-        return 0;
-    }
 
-    // The verified page write covers the blocks of the erase map only (the first 32 MiB).
-    std::uint64_t dataPages = 0;
-    for (const SubHeader& sub : subHeaders) {
-        dataPages += (std::uint64_t{sub.blockLength} + p - 1) / p;
-    }
-    if (area.dataStart / p + dataPages > std::uint64_t{eraseMap.size()} * b) {
-        ShowDeviceMessage(job, kTextImageTooLarge);
-        return 0;
-    }
-
+    DevicePageWriter writer(eraseMap, job, info, space.endPage, std::move(area.deferred));
     IndexArea index(p);
     WriteCursor cursor{.address = area.dataStart};
     reader.Rewind();
@@ -302,6 +332,11 @@ int WriteBootImage(IspJob& job, BootConfig& config) {
         return -1;
     }
     info.idLength = RecountIdLength(info);
+    // The identification decodes into profile.ini; before anything is erased it must agree with
+    // what the device's own record states (level 0 records carry no identification bytes).
+    if (job.loaderLevel >= 1 && !device::NandGeometryAgrees(info, job.devIndex)) {
+        return -1;
+    }
 
     NandLayout layout{};
     layout.bootDeviceId = static_cast<std::uint8_t>(device::QueryBootDeviceId(job) & 0xFF);
@@ -336,9 +371,18 @@ KESTREL_EXPORT int WriteFW2NandFun(IspJob* job) {
     }
     try {
         program::BootConfig config = program::BuildConfigTables(); // this call's own tables
-        device::ProbeLoader(*job);
-        device::SyncBootDeviceId(*job);
+        const bool signatureRead = device::ProbeLoader(*job);
+        if (signatureRead) {
+            device::SyncBootDeviceId(*job);
+        }
         program::PostJobEvent(*job, kEventBootBegin);
+        if (!signatureRead) {
+            // An unknown loader is not an old one: its boot area would be laid out for level 0.
+            program::ShowDeviceMessage(*job, program::kTextNoLoaderSignature);
+            program::PostJobEvent(*job, kEventBootFailed);
+            program::ShowDeviceMessage(*job, program::kTextWriteFwFailed);
+            return -1;
+        }
         if (program::WriteBootImage(*job, config) != 0) {
             program::PostJobEvent(*job, kEventBootFailed);
             if (!program::StopRequested(job->devIndex)) {
@@ -363,7 +407,10 @@ KESTREL_EXPORT int GetRedboot(IspJob* probe, const char* packagePath, char* outP
         return -1;
     }
     try {
-        device::ProbeLoader(*probe);
+        if (!device::ProbeLoader(*probe)) {
+            program::ShowDeviceMessage(*probe, program::kTextNoLoaderSignature);
+            return -1;
+        }
         const program::RedbootChoice choice =
             program::SelectRedbootImage(packagePath, probe->loaderClass, probe->loaderLevel);
         if (choice.path.size() >= static_cast<std::size_t>(outSize)) {

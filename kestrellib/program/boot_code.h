@@ -14,11 +14,15 @@
 // - a boot header page that does not verify (level 1 and up), or a level-0 device whose page
 //   to keep (page B + 1, or 17) cannot be read, since writing it back would destroy it;
 // - a page size outside 512..16384 bytes or not a multiple of 4, also after profile.ini;
-// - an image whose data pages would reach past the first 32 MiB of the chip (the span of the
-//   erase map), refused before any data page is written;
+// - a loader signature that can't be read (an unknown loader is not taken for level 0);
+// - an identification whose decoded geometry disagrees with the device's own record;
+// - a boot image file that can't be opened or is damaged, refused before the device is written;
+// - a system-information page that does not read back from its block;
+// - an image whose data pages would reach past the boot area (into the Romfs area) or past the
+//   first 32 MiB of the chip (the span of the erase map), counting on paired-page chips only
+//   the pages the paired-page rule admits; refused before any data page is written;
 // - everything the image file reader, the sub-block writer and the index write refuse
 //   (boot_image_format.h, index_area.h, sub_block_writer.h).
-// A missing boot image file is not a failure: the boot area stands and the result is success.
 
 #include "kestrel/isp_job.h"
 #include "kestrellib/device/nand_info.h"
@@ -44,8 +48,12 @@ inline constexpr const char* kTextBootHeaderFailed =
     "Device:%d ==> The boot header page can't be written.\n";
 inline constexpr const char* kTextKeptPageUnreadable =
     "Device:%d ==> The boot page to keep can't be read.\n";
-inline constexpr const char* kTextImageTooLarge =
-    "Device:%d ==> The boot image does not fit into the first 32 MiB of the NAND.\n";
+// "%s" is the reason.
+inline constexpr const char* kTextBootAreaTooSmall = "Device:%d ==> Boot image refused: %s.\n";
+inline constexpr const char* kTextNoBootImage =
+    "Device:%d ==> The boot image %s can't be opened.\n";
+inline constexpr const char* kTextNoLoaderSignature =
+    "Device:%d ==> The loader signature of the device can't be read.\n";
 
 // The byte size of the erase map: one entry per block of the first 32 MiB of the chip.
 inline constexpr std::uint32_t kEraseMapSpan = 0x2000000;
@@ -54,7 +62,10 @@ inline constexpr std::uint32_t kEraseMapSpan = 0x2000000;
 bool SupportedPageSize(std::uint32_t pageSize);
 
 // The identification length as the procedure recomputes it: the position of the first id byte
-// after byte 0 that equals byte 0 or is zero; 20 when there is none.
+// after byte 0 that equals byte 0 (the identification read wrapping around) or is zero beyond
+// the length the device reported; 20 when there is none. A zero inside the reported length
+// counts: chips of class 5 (98 D5 94 32 76 55) answer a seven-byte read with a trailing 00, and
+// the class rule asks for that length.
 std::uint32_t RecountIdLength(const device::NandInfo& info);
 
 // config: the call's own tables from config.ini (BuildConfigTables at the start of the call);

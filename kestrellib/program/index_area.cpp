@@ -75,21 +75,46 @@ SlotPlan PlanIndexSlots(std::span<const SubHeader> subHeaders, std::uint32_t pag
                         std::uint32_t usableSlots) {
     constexpr std::uint32_t kFree = 0xFFFFFFFFu;
     std::vector<std::uint32_t> owner(usableSlots, kFree);
+    struct Span {
+        std::uint32_t first;
+        std::uint32_t pages;
+    };
+    std::vector<Span> spans;
+    spans.reserve(subHeaders.size());
     for (std::uint32_t block = 0; block < subHeaders.size(); ++block) {
         const SubHeader& sub = subHeaders[block];
         const std::uint32_t first = FirstIndexSlot(BlockKind(sub.blockType), pageSize);
         const std::uint32_t pages = IndexPagesFor(sub.blockLength, pageSize);
         if (first >= usableSlots || pages > usableSlots - first) {
-            return {SlotPlan::Problem::kPastUsableSlots, block, 0};
+            return {SlotPlan::Problem::kPastUsableSlots, block, 0, {}};
         }
-        for (std::uint32_t slot = first; slot < first + pages; ++slot) {
-            if (owner[slot] != kFree) {
-                return {SlotPlan::Problem::kOverlap, block, owner[slot]};
-            }
-            owner[slot] = block;
-        }
+        spans.push_back({first, pages});
+        // A later sub-block's index pages replace what an earlier one left in the same slots.
+        std::fill(owner.begin() + first, owner.begin() + first + pages, block);
     }
-    return {};
+    SlotPlan plan;
+    for (std::uint32_t block = 0; block < spans.size(); ++block) {
+        const Span& span = spans[block];
+        std::uint32_t kept = 0;
+        std::uint32_t takenBy = kFree;
+        for (std::uint32_t slot = span.first; slot < span.first + span.pages; ++slot) {
+            if (owner[slot] == block) {
+                ++kept;
+            } else if (takenBy == kFree) {
+                takenBy = owner[slot];
+            }
+        }
+        if (kept == span.pages) {
+            continue;
+        }
+        if (kept == 0) {
+            plan.unreachable.push_back(block);
+            continue;
+        }
+        // Part of a list replaced: the device would follow a list of mixed pages.
+        return {SlotPlan::Problem::kOverlap, takenBy, block, {}};
+    }
+    return plan;
 }
 
 std::string SlotPlanMessage(const SlotPlan& plan) {
@@ -108,6 +133,31 @@ std::string SlotPlanMessage(const SlotPlan& plan) {
         return text;
     }
     return {};
+}
+
+std::string UnreachableNote(const SlotPlan& plan) {
+    if (plan.unreachable.empty()) {
+        return {};
+    }
+    std::string blocks;
+    for (const std::uint32_t block : plan.unreachable) {
+        blocks += (blocks.empty() ? "" : ", ") + std::to_string(block + 1);
+    }
+    return "sub-block" + std::string(plan.unreachable.size() == 1 ? " " : "s ") + blocks +
+           (plan.unreachable.size() == 1 ? " is" : " are") +
+           " written, but a later sub-block's index pages take the same slots, so the device "
+           "can't reach " +
+           (plan.unreachable.size() == 1 ? "it" : "them");
+}
+
+std::vector<bool> ReachableSubBlocks(std::span<const SubHeader> subHeaders,
+                                     std::uint32_t pageSize) {
+    std::vector<bool> reachable(subHeaders.size(), true);
+    const SlotPlan plan = PlanIndexSlots(subHeaders, pageSize, kIndexAreaBytes / pageSize);
+    for (const std::uint32_t block : plan.unreachable) {
+        reachable[block] = false;
+    }
+    return reachable;
 }
 
 } // namespace kestrel::program

@@ -10,9 +10,13 @@
 //   4..: data page numbers, pageSize/4 - 4 per index page.
 //
 // Only the first slots that fit both the area and one pass of the index write are written to
-// the device (UsableIndexSlots). Before any page is written, PlanIndexSlots refuses an image in
-// which a sub-block's index pages would run past those slots or share a slot with another
-// sub-block's, since the device would then find a list that is cut short or overwritten.
+// the device (UsableIndexSlots). Sub-blocks are indexed in file order, so a later sub-block
+// whose slots are those of an earlier one (two blocks of one kind, or two kinds without a slot
+// of their own, which share slot 0) replaces its index pages: the earlier sub-block's data are
+// written but the device can't reach them. Stored images rely on that, so it is reported, not
+// refused. Before any page is written, PlanIndexSlots refuses an image in which a sub-block's
+// index pages would run past the usable slots, or in which only part of a list is replaced, since
+// the device would then find a list that is cut short or made of two sub-blocks' pages.
 
 #include "kestrellib/program/boot_image_format.h"
 
@@ -75,7 +79,9 @@ struct SlotPlan {
     enum class Problem { kNone, kPastUsableSlots, kOverlap };
     Problem problem = Problem::kNone;
     std::uint32_t block = 0; // the refused sub-block (0-based)
-    std::uint32_t other = 0; // for kOverlap: the earlier sub-block it collides with
+    std::uint32_t other = 0; // for kOverlap: the earlier sub-block whose list it cuts
+    // Sub-blocks (0-based, ascending) whose index pages a later one replaces entirely.
+    std::vector<std::uint32_t> unreachable;
 };
 
 // Checks the index slots of every sub-block, in file order.
@@ -84,5 +90,12 @@ SlotPlan PlanIndexSlots(std::span<const SubHeader> subHeaders, std::uint32_t pag
 
 // The operator's text for a refused plan.
 std::string SlotPlanMessage(const SlotPlan& plan);
+
+// A sentence naming the plan's unreachable sub-blocks (1-based); empty when there is none.
+std::string UnreachableNote(const SlotPlan& plan);
+
+// Per sub-block, whether the device can reach it through the index pages once the whole image
+// is written (what a read-back of the boot area must find).
+std::vector<bool> ReachableSubBlocks(std::span<const SubHeader> subHeaders, std::uint32_t pageSize);
 
 } // namespace kestrel::program

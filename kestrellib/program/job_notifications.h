@@ -30,6 +30,9 @@ inline constexpr const char* kTextMapTooLarge =
     "Device:%d ==> Error in write resource: the block map does not fit into one block.\n";
 // "%s" is the reason the configured areas do not fit the chip.
 inline constexpr const char* kTextLayoutError = "Device:%d ==> Error in nand layout: %s.\n";
+inline constexpr const char* kTextRecordNotKept =
+    "Device:%d ==> Error in write resource: the area record or block map doesn't read back as "
+    "written.\n";
 inline constexpr const char* kTextBadGeometry = "Device:%d ==> Can't the nand flash info!\n";
 
 // WM_ISP_EVENT with lParam = devIndex.

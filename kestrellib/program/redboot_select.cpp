@@ -128,8 +128,9 @@ RedbootChoice SelectRedbootImage(const std::string& packagePath, int loaderClass
     }
     std::ifstream package(packagePath, std::ios::binary);
     if (!package.is_open()) {
+        // Nothing can be written from a file that can't be read: the run is refused.
         ShowOpenFailure(packagePath);
-        return {packagePath, 0};
+        return {packagePath, -1};
     }
 
     std::uint32_t length = 0;

@@ -19,6 +19,8 @@
 //   is itself named "redboot.img" is read whole before it is replaced.
 // - A record whose data end before its recordLength refuses the run (result -1) with the
 //   message "Image is truncated, can't support this H/W!\n"; no "redboot.img" is left behind.
+// - A boot code file that can't be opened refuses the run (result -1) after its message, since
+//   no device could be programmed from it.
 // - Record offsets are 64-bit, so no recordLength can make the scan wrap around and loop.
 
 #include <cstdint>

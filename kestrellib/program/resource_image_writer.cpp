@@ -90,25 +90,40 @@ int WriteChunk(const device::NandLayout& layout, const IspJob& job, const Resour
     return 1;
 }
 
+enum class RecordWrite { kDone, kWriteFailed, kNotKept };
+
 // Writes the record into page 0 of the block of map entry 0 and the map into the pages after
-// it. False when a page write fails.
-bool WriteRecordAndMap(const device::NandLayout& layout, const ResourceArea& area,
-                       const ResourceAreaRecord& record, const GoodBlockMap& map,
-                       std::vector<std::uint8_t>& page, ResourceNand& nand) {
+// it, reading each page back.
+RecordWrite WriteRecordAndMap(const device::NandLayout& layout, const ResourceArea& area,
+                              const ResourceAreaRecord& record, const GoodBlockMap& map,
+                              std::vector<std::uint8_t>& page, ResourceNand& nand) {
     const std::uint32_t pageSize = layout.pageSize;
     std::fill(page.begin(), page.end(), std::uint8_t{0});
     std::memcpy(page.data(), &record, sizeof record);
-    if (!nand.WritePage(AreaPhysicalPage(layout, area, map[0], 0), page.data(), pageSize)) {
-        return false;
+    // Written and read back page by page: the device finds the image through these pages
+    // alone, so one that does not hold what was written loses the whole area.
+    std::vector<std::uint8_t> back(pageSize);
+    auto writeChecked = [&](std::uint32_t pageInBlock) {
+        const std::uint32_t physical = AreaPhysicalPage(layout, area, map[0], pageInBlock);
+        if (!nand.WritePage(physical, page.data(), pageSize)) {
+            return RecordWrite::kWriteFailed;
+        }
+        return nand.ReadPage(physical, back.data(), pageSize) &&
+                       std::equal(back.begin(), back.end(), page.begin())
+                   ? RecordWrite::kDone
+                   : RecordWrite::kNotKept;
+    };
+    if (const RecordWrite written = writeChecked(0); written != RecordWrite::kDone) {
+        return written;
     }
     const std::uint32_t mapPages = MapPageCount(map.AreaBlocks(), pageSize);
     for (std::uint32_t p = 0; p < mapPages; ++p) {
         map.Encode(std::size_t{p} * pageSize, std::span<std::uint8_t>(page.data(), pageSize));
-        if (!nand.WritePage(AreaPhysicalPage(layout, area, map[0], p + 1), page.data(), pageSize)) {
-            return false;
+        if (const RecordWrite written = writeChecked(p + 1); written != RecordWrite::kDone) {
+            return written;
         }
     }
-    return true;
+    return RecordWrite::kDone;
 }
 
 } // namespace
@@ -222,8 +237,10 @@ int WriteResourceImage(const device::NandLayout& layout, const IspJob& job, Reso
         ++entry;
     }
 
-    if (!WriteRecordAndMap(layout, area, record, map, page, nand)) {
-        ShowDeviceMessage(job, kTextWritePageError);
+    if (const RecordWrite written = WriteRecordAndMap(layout, area, record, map, page, nand);
+        written != RecordWrite::kDone) {
+        ShowDeviceMessage(job, written == RecordWrite::kWriteFailed ? kTextWritePageError
+                                                                    : kTextRecordNotKept);
         return -1;
     }
     return 0;

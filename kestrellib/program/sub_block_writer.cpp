@@ -23,6 +23,15 @@ std::string PageFailureMessage(std::uint32_t block, std::uint32_t firstPage, std
     return text;
 }
 
+std::string EndPageMessage(std::uint32_t block, std::uint32_t endPage) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "Sub-block %u: the data reach page %u, where the boot area ends; the write is "
+                  "given up.\n",
+                  block + 1, endPage);
+    return text;
+}
+
 } // namespace
 
 bool WriteSubBlock(WriteCursor& cursor, const SubHeader& subHeader, BootImageReader& reader,
@@ -42,7 +51,7 @@ bool WriteSubBlock(WriteCursor& cursor, const SubHeader& subHeader, BootImageRea
     std::uint32_t slot = cursor.firstSlot;
     if (slot >= index.SlotCount()) { // PlanIndexSlots refuses such images beforehand
         platform::ShowMessageBox(
-            SlotPlanMessage({SlotPlan::Problem::kPastUsableSlots, blockIndex, 0}));
+            SlotPlanMessage({SlotPlan::Problem::kPastUsableSlots, blockIndex, 0, {}}));
         return false;
     }
     std::uint32_t sequence = 1;
@@ -76,7 +85,14 @@ bool WriteSubBlock(WriteCursor& cursor, const SubHeader& subHeader, BootImageRea
         remaining -= chunk;
 
         const std::uint32_t firstTried = page;
-        while (!writer.WritePage(pageData, page)) {
+        for (;;) {
+            if (page >= writer.EndPage()) {
+                platform::ShowMessageBox(EndPageMessage(blockIndex, writer.EndPage()));
+                return false;
+            }
+            if (writer.WritePage(pageData, page)) {
+                break;
+            }
             if (writer.Stopped()) {
                 return false;
             }
@@ -94,7 +110,7 @@ bool WriteSubBlock(WriteCursor& cursor, const SubHeader& subHeader, BootImageRea
             slot = cursor.firstSlot + sequence;
             if (slot >= index.SlotCount()) { // PlanIndexSlots refuses such images beforehand
                 platform::ShowMessageBox(
-                    SlotPlanMessage({SlotPlan::Problem::kPastUsableSlots, blockIndex, 0}));
+                    SlotPlanMessage({SlotPlan::Problem::kPastUsableSlots, blockIndex, 0, {}}));
                 return false;
             }
             index.StartPage(slot, cursor.kind, sequence);

@@ -29,6 +29,9 @@ public:
     // Whether the write should end at the next page (the run is being stopped). The writers
     // below then return false without a message.
     virtual bool Stopped() const { return false; }
+    // The first page the writer may not use (the end of the room given to the data); a data
+    // page that would reach it ends the write with a message saying so.
+    virtual std::uint32_t EndPage() const { return UINT32_MAX; }
 };
 
 // The running position of the data write.
@@ -46,7 +49,8 @@ struct SubBlockTarget {
 
 // Copies the data of the sub-block whose sub-header the reader has just delivered. Shows the
 // codec page-size warning (kind 0x300) and, on failure, the reason; returns false on failure
-// (a truncated block, or a page that finds no good page within the bound).
+// (a truncated block, a page that finds no good page within the bound, or data that reach the
+// writer's end page).
 bool WriteSubBlock(WriteCursor& cursor, const SubHeader& subHeader, BootImageReader& reader,
                    const SubBlockTarget& target, PageWriter& writer, IndexArea& index);
 

@@ -1,9 +1,12 @@
 #include "platform/message_box/message_box.h"
+#include "platform/message_box/message_box_observer.h"
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace kestrel::platform {
 // Process-wide state sits behind an accessor with external linkage: programs export their
@@ -13,6 +16,8 @@ namespace detail {
 struct BoxState {
     std::mutex lock;
     std::shared_ptr<const MessageBoxHandler> handler;
+    std::map<int, std::shared_ptr<const MessageBoxObserver>> observers;
+    int nextObserver = 1;
 };
 
 BoxState& MessageBoxStateInstance() {
@@ -29,9 +34,16 @@ int& ThreadDeviceInstance() {
 
 void ShowMessageBox(const std::string& text, const std::string& caption) {
     std::shared_ptr<const MessageBoxHandler> handler;
+    std::vector<std::shared_ptr<const MessageBoxObserver>> observers;
     {
         std::lock_guard guard(detail::MessageBoxStateInstance().lock);
         handler = detail::MessageBoxStateInstance().handler;
+        for (const auto& [id, observer] : detail::MessageBoxStateInstance().observers) {
+            observers.push_back(observer);
+        }
+    }
+    for (const auto& observer : observers) {
+        (*observer)(text);
     }
     // The handler runs outside the lock: it may block until the operator confirms.
     if (handler && *handler) {
@@ -59,6 +71,20 @@ MessageBoxDeviceScope::MessageBoxDeviceScope(int device)
 
 MessageBoxDeviceScope::~MessageBoxDeviceScope() {
     detail::ThreadDeviceInstance() = previous_;
+}
+
+int AddMessageBoxObserver(MessageBoxObserver observer) {
+    auto& state = detail::MessageBoxStateInstance();
+    std::lock_guard guard(state.lock);
+    const int id = state.nextObserver++;
+    state.observers.emplace(id, std::make_shared<const MessageBoxObserver>(std::move(observer)));
+    return id;
+}
+
+void RemoveMessageBoxObserver(int id) {
+    auto& state = detail::MessageBoxStateInstance();
+    std::lock_guard guard(state.lock);
+    state.observers.erase(id);
 }
 
 } // namespace kestrel::platform

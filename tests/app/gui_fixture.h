@@ -118,6 +118,9 @@ protected:
             return ScriptedStep(job, kEventResourceBegin, kEventResourceSucceeded, 3, gate_);
         };
         lib.requestStop = [this](bool stop) { gate_.Stop(stop); };
+        // Scripted procedures: no workspace to check first, no device outcome to record.
+        lib.checkWorkspace = {};
+        lib.runRecordPath = {};
         return lib;
     }
 

@@ -1,11 +1,11 @@
-#include "cli/run_monitor.h"
+#include "app/station/run_monitor.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 using namespace kestrel;
-using namespace kestrel::cli;
+using namespace kestrel::station;
 
 namespace {
 
@@ -80,8 +80,49 @@ TEST(RunMonitor, MessagesGoToTheirDeviceOrToTheRun) {
     monitor.AddMessageBox("Device:1 ==>CMD_NAND_WRITEPAGE is error!\n");
     monitor.AddMessageBox("Can't found isp.ini");
     EXPECT_FALSE(monitor.Succeeded(1, 3)) << "a message box of its own fails the device";
-    EXPECT_EQ(monitor.Explanation(1, 3), "Device:1 ==>CMD_NAND_WRITEPAGE is error!");
+    EXPECT_EQ(monitor.Explanation(1, 3),
+              "Device:1 ==>CMD_NAND_WRITEPAGE is error! | Can't found isp.ini");
     EXPECT_EQ(monitor.Explanation(0, 3), "Can't found isp.ini");
+}
+
+TEST(RunMonitor, ABoxWithoutADevicePrefixFailsEveryDeviceOfTheRun) {
+    RunMonitor monitor;
+    for (std::uintptr_t device = 0; device < 2; ++device) {
+        for (std::uint32_t e : {768u, 769u, 784u, 785u}) {
+            monitor.Observe(Event(e, device), 0);
+        }
+    }
+    EXPECT_TRUE(monitor.Succeeded(0, 3));
+    monitor.AddMessageBox("Failed to Open /absent/boot.pkg.\n");
+    for (int device = 0; device < 2; ++device) {
+        EXPECT_FALSE(monitor.Succeeded(device, 3)) << device;
+        EXPECT_EQ(monitor.Explanation(device, 3), "Failed to Open /absent/boot.pkg.");
+    }
+}
+
+TEST(RunMonitor, ABoxWithoutAPrefixFromADevicesWorkerCountsAgainstThatDevice) {
+    RunMonitor monitor;
+    for (std::uintptr_t device = 0; device < 2; ++device) {
+        for (std::uint32_t e : {768u, 769u}) {
+            monitor.Observe(Event(e, device), 0);
+        }
+    }
+    monitor.AddMessageBox("Can't the nand flash info!\n", 1);
+    EXPECT_TRUE(monitor.Succeeded(0, 1));
+    EXPECT_FALSE(monitor.Succeeded(1, 1));
+    EXPECT_EQ(monitor.Explanation(1, 1), "Can't the nand flash info!");
+}
+
+TEST(RunMonitor, PhasesCountTheTimeBeforeTheirBeginEvent) {
+    RunMonitor monitor;
+    monitor.Observe(Status(kStatusWorkerStarted, 2), 100);
+    monitor.Observe(Event(kEventBootBegin, 2), 26100); // after 26 s of retries
+    monitor.Observe(Event(kEventBootSucceeded, 2), 27100);
+    monitor.Observe(Event(kEventResourceBegin, 2), 28100);
+    monitor.Observe(Event(kEventResourceSucceeded, 2), 30100);
+    const DeviceProgress d = monitor.Device(2);
+    EXPECT_EQ(d.boot.elapsedMs, 27000u);
+    EXPECT_EQ(d.resource.elapsedMs, 3000u);
 }
 
 TEST(RunMonitor, CountsProgressAndTimesPhasesForEveryDevice) {

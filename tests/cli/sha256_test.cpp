@@ -1,9 +1,9 @@
-#include "cli/sha256.h"
+#include "app/station/sha256.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 
-using kestrel::cli::Sha256Hex;
+using kestrel::station::Sha256Hex;
 
 namespace {
 
@@ -39,9 +39,9 @@ TEST(Sha256, FileDigestEqualsTheBytesDigest) {
         bytes[i] = static_cast<char>(i * 7);
     }
     home.WriteFile("image.bin", bytes);
-    EXPECT_EQ(kestrel::cli::Sha256OfFile(home.Path("image.bin")),
+    EXPECT_EQ(kestrel::station::Sha256OfFile(home.Path("image.bin")),
               Sha256Hex(bytes.data(), bytes.size()));
-    EXPECT_FALSE(kestrel::cli::Sha256OfFile(home.Path("missing.bin")));
+    EXPECT_FALSE(kestrel::station::Sha256OfFile(home.Path("missing.bin")));
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 using namespace kestrel;
 using namespace kestrel::cli;
+using kestrel::station::RunMonitor;
 
 namespace {
 

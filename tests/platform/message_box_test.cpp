@@ -1,4 +1,5 @@
 #include "platform/message_box/message_box.h"
+#include "platform/message_box/message_box_observer.h"
 
 #include <gtest/gtest.h>
 
@@ -45,4 +46,20 @@ TEST(MessageBox, TheRaisingThreadNamesItsDevice) {
     ShowMessageBox("after");
     SetMessageBoxHandler(previous);
     EXPECT_EQ(devices, (std::vector<int>{-1, 3, 12, 3, -1}));
+}
+
+// Observers see every box, whatever handler shows it, until they are removed.
+TEST(MessageBox, ObserversSeeEveryBoxWhateverTheHandlerUntilRemoved) {
+    std::vector<std::string> shown;
+    std::vector<std::string> observed;
+    auto previous = SetMessageBoxHandler(
+        [&](const std::string& text, const std::string&) { shown.push_back(text); });
+    const int id =
+        AddMessageBoxObserver([&](const std::string& text) { observed.push_back(text); });
+    ShowMessageBox("Failed to Open boot.pkg.\n");
+    RemoveMessageBoxObserver(id);
+    ShowMessageBox("Can't found isp.ini");
+    SetMessageBoxHandler(previous);
+    EXPECT_EQ(observed, std::vector<std::string>{"Failed to Open boot.pkg.\n"});
+    EXPECT_EQ(shown.size(), 2u);
 }

@@ -8,6 +8,7 @@
 #include "kestrellib/program/stop_request.h"
 
 #include "boot_test_support.h"
+#include "kestrellib/device/nand_class.h"
 #include "kestrellib/device/nand_ops.h"
 #include "kestrellib/device/sim_device_fixture.h"
 #include "kestrellib/device/vendor_transport.h"
@@ -226,18 +227,17 @@ TEST_F(BootCode, Level0LargePageChipKeepsTheHeaderPagesOutOfTheIndexPass) {
     ExpectBootAreaHolds(0, 0, image);
 }
 
-TEST_F(BootCode, AMissingImageLeavesTheBootAreaAndSucceeds) {
+TEST_F(BootCode, AMissingImageFailsTheDeviceBeforeItIsWritten) {
     IspJob job = AddDevice(sim::DeviceConfig{});
-    ASSERT_EQ(Run(job, home_.Path("absent.img")), 0);
-    EXPECT_TRUE(boxes_.empty());
+    const std::string path = home_.Path("absent.img");
+    ASSERT_EQ(Run(job, path), -1);
+    ASSERT_FALSE(boxes_.empty());
+    EXPECT_EQ(boxes_.front(), "Device:0 ==> The boot image " + path + " can't be opened.\n");
     const Notifications n = Collect();
-    EXPECT_EQ(n.events, (std::vector<std::uintptr_t>{768, 769}));
-    EXPECT_EQ(n.range, 0u);
-    std::string error;
-    const auto view = ReadArea(0, 2, &error);
-    ASSERT_TRUE(view) << error;
-    EXPECT_FALSE(view->header.directoryForm);
-    EXPECT_TRUE(view->subBlocks.empty());
+    EXPECT_EQ(n.events, (std::vector<std::uintptr_t>{768, 770}));
+    for (std::uint32_t page = 0; page < 8 * 64; ++page) {
+        ASSERT_TRUE(Device().IsPageErased(page)) << page;
+    }
 }
 
 TEST_F(BootCode, ACorruptImageIsRefusedBeforeAnyDataPage) {
@@ -266,8 +266,11 @@ TEST_F(BootCode, AnImageBeyondTheFirst32MiBIsRefusedBeforeAnyDataPage) {
                       {0x100, std::vector<std::uint8_t>(2 << 20, 0)}};
     EXPECT_EQ(Run(job, SaveImage(content)), -1);
     ASSERT_FALSE(boxes_.empty());
-    EXPECT_EQ(boxes_.front(),
-              "Device:0 ==> The boot image does not fit into the first 32 MiB of the NAND.\n");
+    EXPECT_EQ(boxes_.front().rfind("Device:0 ==> Boot image refused: the boot image needs 16384 "
+                                   "data pages, but the boot area holds 3712 from page 384",
+                                   0),
+              0u)
+        << boxes_.front();
     EXPECT_TRUE(Device().IsPageErased(6 * 64));
 }
 
@@ -408,6 +411,20 @@ TEST(BootCodeSteps, IdLengthIsRecountedUpToTheRepeatedMakerCode) {
     std::memset(info.id, 0x11, sizeof info.id);
     info.id[0] = 0x22;
     EXPECT_EQ(RecountIdLength(info), 20u);
+}
+
+TEST(BootCodeSteps, AZeroInsideTheReportedIdLengthIsAnIdByte) {
+    // A seven-byte read of a class-5 chip: six id bytes and the chip's trailing 00.
+    device::NandInfo info{};
+    const std::uint8_t id[] = {0x98, 0xD5, 0x94, 0x32, 0x76, 0x55, 0x00};
+    std::memcpy(info.id, id, sizeof id);
+    info.idLength = 7;
+    EXPECT_EQ(RecountIdLength(info), 7u);
+    EXPECT_EQ(device::ClassifyNandId(info), 5);
+    info.idLength = 6; // a six-byte read stops at the zero after it
+    EXPECT_EQ(RecountIdLength(info), 6u);
+    info.idLength = 0; // an old record carries no length: zeros end the count
+    EXPECT_EQ(RecountIdLength(info), 6u);
 }
 
 } // namespace

@@ -128,9 +128,9 @@ TEST_F(RedbootPackage, LoaderClassTwoAndUpUsesThePathWithoutOpeningIt) {
     EXPECT_TRUE(messages_.Texts().empty());
 }
 
-TEST_F(RedbootPackage, AnUnreadableFileIsReportedAndPassedOn) {
+TEST_F(RedbootPackage, AnUnreadableFileIsReportedAndRefusesTheRun) {
     const RedbootChoice choice = SelectRedbootImage(home_.Path("absent.bin"), 0, 1);
-    EXPECT_EQ(choice.result, 0);
+    EXPECT_EQ(choice.result, -1);
     EXPECT_EQ(choice.path, home_.Path("absent.bin"));
     EXPECT_EQ(messages_.Texts(),
               std::vector<std::string>{"Failed to Open " + home_.Path("absent.bin") + ".\n"});

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace kestrel;
 using namespace kestrel::program;
 using kestrel::test::MemoryPageWriter;
@@ -218,6 +220,7 @@ struct PlanCase {
     std::uint32_t usable;
     SlotPlan::Problem problem;
     std::uint32_t block;
+    std::vector<std::uint32_t> unreachable = {};
 };
 
 class IndexPlan : public testing::TestWithParam<PlanCase> {};
@@ -228,6 +231,14 @@ TEST_P(IndexPlan, RefusesListsThatRunOutOrCollide) {
     EXPECT_EQ(plan.problem, c.problem);
     if (c.problem != SlotPlan::Problem::kNone) {
         EXPECT_EQ(plan.block, c.block);
+    } else {
+        EXPECT_EQ(plan.unreachable, c.unreachable);
+        const std::vector<bool> reachable = ReachableSubBlocks(c.subs, c.pageSize);
+        for (std::uint32_t block = 0; block < c.subs.size(); ++block) {
+            const bool listed =
+                std::find(c.unreachable.begin(), c.unreachable.end(), block) != c.unreachable.end();
+            EXPECT_EQ(reachable[block], !listed) << block;
+        }
     }
 }
 
@@ -242,20 +253,35 @@ INSTANTIATE_TEST_SUITE_P(IndexArea, IndexPlan,
                                                   64,
                                                   SlotPlan::Problem::kNone,
                                                   0},
-                                         PlanCase{"SameKindTwice",
+                                         PlanCase{"SameKindTwiceLeavesTheFirstUnreachable",
                                                   {{kTag, 10, 0x100}, {kTag, 10, 0x1100}},
                                                   2048,
                                                   64,
-                                                  SlotPlan::Problem::kOverlap,
-                                                  1},
+                                                  SlotPlan::Problem::kNone,
+                                                  0,
+                                                  {0}},
                                          PlanCase{"TwoOtherKindsShareSlotZero",
                                                   {{kTag, 10, 0x000}, {kTag, 10, 0x500}},
                                                   4096,
                                                   32,
+                                                  SlotPlan::Problem::kNone,
+                                                  0,
+                                                  {0}},
+                                         PlanCase{"Kind200RunsOverKind300Whole",
+                                                  {{kTag, 1, 0x300}, {kTag, 2 * 508 * 2048, 0x200}},
+                                                  2048,
+                                                  64,
+                                                  SlotPlan::Problem::kNone,
+                                                  0,
+                                                  {0}},
+                                         PlanCase{"Kind300CutsTheListOfKind200",
+                                                  {{kTag, 2 * 508 * 2048, 0x200}, {kTag, 1, 0x300}},
+                                                  2048,
+                                                  64,
                                                   SlotPlan::Problem::kOverlap,
                                                   1},
-                                         PlanCase{"Kind200RunsIntoKind300",
-                                                  {{kTag, 1, 0x300}, {kTag, 2 * 508 * 2048, 0x200}},
+                                         PlanCase{"AShorterListOfTheSameKindLeavesATail",
+                                                  {{kTag, 508 * 2048, 0x100}, {kTag, 10, 0x1100}},
                                                   2048,
                                                   64,
                                                   SlotPlan::Problem::kOverlap,

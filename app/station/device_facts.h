@@ -4,7 +4,7 @@
 // the device's system-information record, the area layout that follows from it and isp.ini,
 // and page reads through the vendor page-read command (the same on real and simulated devices).
 
-#include "cli/run_record.h"
+#include "app/station/run_record.h"
 #include "kestrel/isp_job.h"
 #include "kestrellib/device/nand_geometry.h"
 #include "kestrellib/device/nand_info.h"
@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 
 struct DeviceFacts {
     int loaderLevel = 0;
@@ -49,4 +49,4 @@ std::optional<AreaMapCount> CountAreaMap(sim::PageSource& pages, const device::N
 // Adds geometry, boot device id and the bad blocks of each resource area to the record.
 void AddDeviceFacts(int index, const IspJob& job, RunRecord& record);
 
-} // namespace kestrel::cli
+} // namespace kestrel::station

@@ -1,10 +1,10 @@
-#include "cli/sha256.h"
+#include "app/station/sha256.h"
 
 #include <cstring>
 #include <fstream>
 #include <vector>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 namespace {
 
 constexpr std::array<std::uint32_t, 64> kRound{
@@ -139,4 +139,4 @@ std::optional<std::string> Sha256OfFile(const std::string& path) {
     return Hex(hash.Finish());
 }
 
-} // namespace kestrel::cli
+} // namespace kestrel::station

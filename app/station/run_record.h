@@ -1,11 +1,13 @@
 #pragma once
 // The record of every ISP run for traceability: one JSON object per device per run, one per
 // line, appended to "isp-runs.jsonl" in the home directory (beside the INI files). A line holds
-// the run's start time (UTC), the device index and DevId, the NAND geometry, the loader level and
-// class, the boot device id, the images written with their SHA-256, the bad blocks found per
-// area, the duration of each phase, the demo copy's result when the run made one, the result
-// ("ok", "failed", or "stopped" for a device the operator stopped) and its message. Facts that
-// could not be learnt from the device are written as null.
+// the run's start time (UTC), the program version, the device index, DevId and port (USB serial
+// number), the NAND geometry, the loader level and class, the boot device id, the configured boot
+// code file and the images written with their SHA-256, the bad blocks found per area, the
+// duration of each phase, the demo copy's result when the run made one, the result ("ok",
+// "failed", or "stopped" for a device the operator stopped; and, when the unit was read back
+// after programming, whether it verified) and its message. Facts that could not be learnt from
+// the device are written as null.
 
 #include <cstdint>
 #include <optional>
@@ -13,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 
 inline constexpr const char* kRunRecordFile = "isp-runs.jsonl";
 
@@ -24,17 +26,19 @@ struct NandGeometry {
 };
 
 struct ImageDigest {
-    std::string role; // "boot", "romfs", "romfs1"
+    std::string role; // "bootPackage" (the configured boot code file), "boot", "romfs", "romfs1"
     std::string path;
     std::optional<std::uint64_t> bytes;
     std::optional<std::string> sha256; // nullopt when the file could not be read
 };
 
 struct RunRecord {
-    std::string time; // start of the run, e.g. "2026-12-07T11:02:03.250Z"
+    std::string time;    // start of the run, e.g. "2026-12-07T11:02:03.250Z"
+    std::string version; // of the program that ran it
     int mode = 0;
     int device = 0;
     std::string devId;
+    std::string port; // the USB serial number, or the port the system derived it from
     std::optional<NandGeometry> geometry;
     std::optional<int> loaderLevel;
     std::optional<int> loaderClass;
@@ -45,6 +49,7 @@ struct RunRecord {
     bool ok = false;
     bool stopped = false;            // not ok because the run was stopped
     std::optional<std::string> demo; // the demo copy: "ok", "failed", "not copied"
+    std::optional<bool> verified;    // read back after programming: identical or not
     std::string message;
 };
 
@@ -55,7 +60,12 @@ std::string ToJsonLine(const RunRecord& record);
 bool AppendRunRecords(const std::string& path, const std::vector<RunRecord>& records,
                       std::string& error);
 
+// The path of the image of the role ("boot", "romfs", "romfs1") that the last record of the
+// device with devId in the run-record file names; nullopt when there is none.
+std::optional<std::string> LastRecordedImage(const std::string& path, const std::string& devId,
+                                             const std::string& role);
+
 // A string as a JSON string literal, quotes included.
 std::string JsonString(const std::string& text);
 
-} // namespace kestrel::cli
+} // namespace kestrel::station

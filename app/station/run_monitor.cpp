@@ -1,10 +1,10 @@
-#include "cli/run_monitor.h"
+#include "app/station/run_monitor.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 namespace {
 
 void Begin(Phase& phase, std::uint32_t now) {
@@ -31,9 +31,12 @@ void RunMonitor::Observe(const platform::WindowMessage& message, std::uint32_t n
     std::lock_guard guard(lock_);
     if (message.message == WM_ISP_EVENT) {
         DeviceProgress& d = devices_[static_cast<int>(message.lParam)];
+        // Phases follow each other without a gap: the boot code from the worker's start, the
+        // resources from the end of the boot code (or the worker's start), so the retries and
+        // waits before a begin event count in the phase they hold up.
         switch (message.wParam) {
         case kEventBootBegin:
-            Begin(d.boot, now);
+            Begin(d.boot, d.started ? d.startTick : now);
             break;
         case kEventBootSucceeded:
             End(d.boot, true, now);
@@ -42,7 +45,9 @@ void RunMonitor::Observe(const platform::WindowMessage& message, std::uint32_t n
             End(d.boot, false, now);
             break;
         case kEventResourceBegin:
-            Begin(d.resource, now);
+            Begin(d.resource, d.boot.succeeded ? d.boot.beginTick + d.boot.elapsedMs
+                              : d.started      ? d.startTick
+                                               : now);
             break;
         case kEventResourceSucceeded:
             End(d.resource, true, now);
@@ -95,9 +100,12 @@ void RunMonitor::Observe(const platform::WindowMessage& message, std::uint32_t n
             devices_[record.devIndex].demoFiles += record.steps;
         }
         break;
-    case kStatusWorkerStarted:
-        devices_[static_cast<int>(message.lParam)].started = true;
+    case kStatusWorkerStarted: {
+        DeviceProgress& d = devices_[static_cast<int>(message.lParam)];
+        d.started = true;
+        d.startTick = now;
         break;
+    }
     case kStatusWorkerEnded:
         devices_[static_cast<int>(message.lParam)].ended = true;
         break;
@@ -106,10 +114,12 @@ void RunMonitor::Observe(const platform::WindowMessage& message, std::uint32_t n
     }
 }
 
-void RunMonitor::AddMessageBox(const std::string& text) {
+void RunMonitor::AddMessageBox(const std::string& text, std::optional<int> raisedBy) {
     std::lock_guard guard(lock_);
     if (auto device = DeviceOfMessage(text)) {
         devices_[*device].messages.push_back(Trimmed(text));
+    } else if (raisedBy) {
+        devices_[*raisedBy].messages.push_back(Trimmed(text));
     } else {
         runMessages_.push_back(Trimmed(text));
     }
@@ -130,6 +140,13 @@ bool RunMonitor::Stopped(int index, int mode) const {
     return Device(index).stopped && !Succeeded(index, mode);
 }
 
+void RunMonitor::Reset() {
+    std::lock_guard guard(lock_);
+    devices_.clear();
+    runMessages_.clear();
+    stopRequested_ = false;
+}
+
 DeviceProgress RunMonitor::Device(int index) const {
     std::lock_guard guard(lock_);
     auto it = devices_.find(index);
@@ -143,7 +160,9 @@ std::vector<std::string> RunMonitor::RunMessages() const {
 
 bool RunMonitor::Succeeded(int index, int mode) const {
     const DeviceProgress d = Device(index);
-    if (!d.messages.empty() || d.boot.failed || d.resource.failed || d.rebuild.failed) {
+    // A box without a device's prefix was raised during the procedures of every device.
+    if (!d.messages.empty() || !RunMessages().empty() || d.boot.failed || d.resource.failed ||
+        d.rebuild.failed) {
         return false;
     }
     switch (mode) {
@@ -181,8 +200,9 @@ std::string RunMonitor::Explanation(int index, int mode) const {
         }
         return all;
     };
+    const std::vector<std::string> run = RunMessages();
     if (!d.messages.empty()) {
-        return join(d.messages);
+        return join(d.messages) + (run.empty() ? "" : " | " + join(run));
     }
     if (Succeeded(index, mode)) {
         return "";
@@ -190,7 +210,6 @@ std::string RunMonitor::Explanation(int index, int mode) const {
     if (d.stopped) {
         return "stopped before it was done";
     }
-    const std::vector<std::string> run = RunMessages();
     if (!run.empty()) {
         return join(run);
     }
@@ -212,4 +231,4 @@ std::string RunMonitor::Explanation(int index, int mode) const {
     return "the procedure ended without reporting success";
 }
 
-} // namespace kestrel::cli
+} // namespace kestrel::station

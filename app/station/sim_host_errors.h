@@ -7,11 +7,11 @@
 
 #include <string>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 
 // "" when the job's device is not simulated or recorded no host error; otherwise a text that
 // names the first error and how many there were, e.g. "the device recorded 3 host errors, the
 // first: page programmed out of order in its block (sub-command 0x12, address 0x100)".
 std::string SimulatedHostErrors(const IspJob& job);
 
-} // namespace kestrel::cli
+} // namespace kestrel::station

@@ -4,9 +4,12 @@
 // every device (also beyond the eight slots), and the message boxes raised for it. From these it
 // decides each device's result.
 //
-// Message boxes are attributed to a device by their "Device:%d" or "Device%d" prefix; a box
-// without one (a missing INI file, a refused boot image) is a message of the run and stands for
-// every device that failed without a message of its own.
+// Message boxes are attributed to a device by their "Device:%d" or "Device%d" prefix, else to
+// the device whose worker raised them; a box without either (a missing boot code file, a refused
+// boot image) is a message of the run and counts against every device of the run: a unit is good
+// only when nothing was reported during its run. Phase durations run from the worker's start (boot
+// code) or the end of the boot code (resources), so retries before a phase's begin event count in
+// it.
 
 #include "app/station/message_device.h"
 #include "kestrel/isp_job.h"
@@ -19,7 +22,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 
 enum class PhaseKind { kBoot, kResource, kRebuild };
 
@@ -39,6 +42,7 @@ struct DeviceProgress {
     std::uint32_t total = 0;     // progress range of the device (all phases)
     std::uint32_t position = 0;  // steps done
     bool started = false;        // code 257 seen
+    std::uint32_t startTick = 0; // when code 257 was seen
     bool ended = false;          // code 256 seen
     bool stopped = false;        // a stop was asked while the device's worker was under way
     std::uint32_t demoFiles = 0; // files copied by the demo copy (code 3)
@@ -49,18 +53,22 @@ class RunMonitor {
 public:
     // Notes one message handled on the loop thread at tick `now`.
     void Observe(const platform::WindowMessage& message, std::uint32_t now);
-    // Notes a message box (any thread).
-    void AddMessageBox(const std::string& text);
+    // Notes a message box (any thread). raisedBy: the device whose worker raised it, when known;
+    // a box without a device prefix then counts against that device alone.
+    void AddMessageBox(const std::string& text, std::optional<int> raisedBy = std::nullopt);
     // Notes that the run was asked to stop: devices 0 ... deviceCount - 1 whose worker has not
     // ended yet count as stopped unless they still succeed.
     void StopRequested(int deviceCount);
+    // Forgets everything noted (a new run).
+    void Reset();
 
     // The device's state; default for a device never heard of.
     DeviceProgress Device(int index) const;
     std::vector<std::string> RunMessages() const;
 
     // Whether the device did all that the run mode asks: mode 1 the boot code, mode 2 the
-    // resources, mode 3 both; with no failure event and no message box of its own.
+    // resources, mode 3 both; with no failure event, no message box of its own and no message
+    // box of the run.
     bool Succeeded(int index, int mode) const;
     // Whether the device did not succeed because the run was stopped.
     bool Stopped(int index, int mode) const;
@@ -77,4 +85,4 @@ private:
 
 using station::DeviceOfMessage;
 
-} // namespace kestrel::cli
+} // namespace kestrel::station

@@ -1,4 +1,4 @@
-#include "cli/sim_host_errors.h"
+#include "app/station/sim_host_errors.h"
 
 #include "kestrellib/device/device_set.h"
 #include "platform/devices/usbstor_path.h"
@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 
 std::string SimulatedHostErrors(const IspJob& job) {
     const std::string path = device::DevicePathOf(job.hDevice);
@@ -34,4 +34,4 @@ std::string SimulatedHostErrors(const IspJob& job) {
     return {};
 }
 
-} // namespace kestrel::cli
+} // namespace kestrel::station

@@ -1,9 +1,10 @@
-#include "cli/run_record.h"
+#include "app/station/run_record.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 namespace {
 
 template <typename T>
@@ -56,9 +57,11 @@ std::string JsonString(const std::string& text) {
 
 std::string ToJsonLine(const RunRecord& r) {
     std::string line = "{\"time\":" + JsonString(r.time);
+    line += ",\"version\":" + JsonString(r.version);
     line += ",\"mode\":" + std::to_string(r.mode);
     line += ",\"device\":" + std::to_string(r.device);
     line += ",\"devId\":" + JsonString(r.devId);
+    line += ",\"port\":" + JsonString(r.port);
     if (r.geometry) {
         line += ",\"geometry\":{\"pageSize\":" + std::to_string(r.geometry->pageSize) +
                 ",\"pagesPerBlock\":" + std::to_string(r.geometry->pagesPerBlock) +
@@ -84,6 +87,9 @@ std::string ToJsonLine(const RunRecord& r) {
     line += std::string(",\"result\":") + (r.ok        ? "\"ok\""
                                            : r.stopped ? "\"stopped\""
                                                        : "\"failed\"");
+    if (r.verified) {
+        line += std::string(",\"verified\":") + (*r.verified ? "true" : "false");
+    }
     line += ",\"message\":" + JsonString(r.message) + "}";
     return line;
 }
@@ -109,4 +115,68 @@ bool AppendRunRecords(const std::string& path, const std::vector<RunRecord>& rec
     return true;
 }
 
-} // namespace kestrel::cli
+namespace {
+
+// The JSON string literal that starts at text[at] (its opening quote), unescaped as JsonString
+// escapes; nullopt when it is not one.
+std::optional<std::string> ParseJsonString(const std::string& text, std::size_t at) {
+    if (at >= text.size() || text[at] != '"') {
+        return std::nullopt;
+    }
+    std::string out;
+    for (std::size_t i = at + 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            return out;
+        }
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        if (++i >= text.size()) {
+            return std::nullopt;
+        }
+        switch (text[i]) {
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'u':
+            if (i + 4 >= text.size()) {
+                return std::nullopt;
+            }
+            out +=
+                static_cast<char>(std::strtol(text.substr(i + 1, 4).c_str(), nullptr, 16) & 0xFF);
+            i += 4;
+            break;
+        default:
+            out += text[i];
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> LastRecordedImage(const std::string& path, const std::string& devId,
+                                             const std::string& role) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string device = "\"devId\":" + JsonString(devId) + ",";
+    const std::string image = "{\"role\":" + JsonString(role) + ",\"path\":";
+    std::optional<std::string> found;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(device) == std::string::npos) {
+            continue;
+        }
+        const std::size_t at = line.find(image);
+        found = at == std::string::npos ? std::nullopt : ParseJsonString(line, at + image.size());
+    }
+    return found;
+}
+
+} // namespace kestrel::station

@@ -1,6 +1,6 @@
 // The summary's word on a simulated device that saw a host error: the job's device is found by
 // the path of its handle, and its first error is named with their number.
-#include "cli/sim_host_errors.h"
+#include "app/station/sim_host_errors.h"
 
 #include "kestrellib/device/device_discovery.h"
 #include "kestrellib/device/device_set.h"
@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 namespace {
 
 class SimHostErrors : public ::testing::Test {
@@ -76,4 +76,4 @@ TEST_F(SimHostErrors, AJobWhoseHandleLeftTheSetIsStillMatchedByItsPath) {
 }
 
 } // namespace
-} // namespace kestrel::cli
+} // namespace kestrel::station

@@ -1,4 +1,4 @@
-#include "cli/device_facts.h"
+#include "app/station/device_facts.h"
 
 #include "kestrellib/device/nand_geometry.h"
 #include "kestrellib/device/nand_ops.h"
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 
 DeviceFacts ReadDeviceFacts(int index, void* handle) {
     DeviceFacts facts;
@@ -18,11 +18,15 @@ DeviceFacts ReadDeviceFacts(int index, void* handle) {
     job.hDevice = handle;
     job.devIndex = index;
     job.redbootPath = job.romfsPath = job.romfs1Path = job.devId = "";
-    device::ProbeLoader(job);
+    if (!device::ProbeLoader(job)) {
+        facts.error = "the loader signature cannot be read";
+        return facts;
+    }
     facts.loaderLevel = job.loaderLevel;
     facts.loaderClass = job.loaderClass;
     facts.bootDeviceId = device::QueryBootDeviceId(job);
-    const int block = device::ReadSysInfoRecord(job);
+    // Old loaders keep no system-information record; asking them only costs retries.
+    const int block = job.loaderLevel >= 1 ? device::ReadSysInfoRecord(job) : -1;
     facts.sysInfoBlock = block < 0 ? 2u : static_cast<std::uint32_t>(block);
     // The layout follows from the identification record, as the resource step computes it.
     device::NandInfo info{};
@@ -30,20 +34,27 @@ DeviceFacts ReadDeviceFacts(int index, void* handle) {
         facts.error = "the NAND identification cannot be read";
         return facts;
     }
+    std::string error;
+    // An old loader's record carries no identification bytes: its geometry is the record's
+    // own, as the boot-code procedure writes it.
+    const auto geometry =
+        job.loaderLevel >= 1
+            ? device::DeriveNandGeometry(info, &error)
+            : std::optional<device::NandGeometry>(device::NandGeometry{
+                  info.pageSize, info.pagesPerBlock, info.blockCount, info.eccMode});
+    if (!geometry || info.pageSize == 0 || info.pagesPerBlock == 0) {
+        facts.error = error.empty() ? "the NAND geometry cannot be decoded" : error;
+        return facts;
+    }
+    facts.geometry = *geometry;
+    // The resource step lays the areas out of the large-page chip's record in 4096-byte pages.
     if (job.loaderLevel == 0 && job.loaderClass == 0 && device::LargePageFlag()) {
         info.rawPageSize = 4224;
         info.pageSize = 4096;
         info.eccSize = 128;
         info.pagesPerBlockShift = 8;
     }
-    std::string error;
-    const auto geometry = device::DeriveNandGeometry(info, &error);
-    if (!geometry || info.pageSize == 0 || info.pagesPerBlock == 0) {
-        facts.error = error.empty() ? "the NAND geometry cannot be decoded" : error;
-        return facts;
-    }
     facts.info = info;
-    facts.geometry = *geometry;
     device::NandLayout layout{};
     layout.bootDeviceId = static_cast<std::uint8_t>(facts.bootDeviceId);
     if (device::ComputeNandLayout(layout, info, &error) != 0) {
@@ -148,4 +159,4 @@ void AddDeviceFacts(int index, const IspJob& job, RunRecord& record) {
     }
 }
 
-} // namespace kestrel::cli
+} // namespace kestrel::station

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace kestrel::cli {
+namespace kestrel::station {
 
 class Sha256 {
 public:
@@ -30,4 +30,4 @@ std::string Sha256Hex(const void* data, std::size_t size);
 // Digest of a whole file; nullopt when it cannot be read.
 std::optional<std::string> Sha256OfFile(const std::string& path);
 
-} // namespace kestrel::cli
+} // namespace kestrel::station
