@@ -256,7 +256,15 @@ void CheckIspIni(const IniFile& ini, const IniFile& configIni, bool bootCode) {
     if (whole && !setting.entry.empty()) {
         expected += "; " + setting.entry + " has no value there";
     }
-    ini.Report(true, ini.LineOf("General", "Dramtype"), "[General] Dramtype", *dram, expected);
+    // The Dram setting is option item 2: with fewer items the boot code carries no Dram value,
+    // so a Dram type that names none changes nothing a device receives.
+    const auto items = configIni.Value("General", "ItemNum");
+    const bool written =
+        !items || !platform::IsWholeProfileInt(*items) || *platform::ParseProfileInt(*items) > 2;
+    if (!written) {
+        expected += "; config.ini has no option item 2, so no Dram value is written";
+    }
+    ini.Report(written, ini.LineOf("General", "Dramtype"), "[General] Dramtype", *dram, expected);
 }
 
 void CheckConfigIni(const IniFile& ini) {

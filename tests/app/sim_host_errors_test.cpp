@@ -2,6 +2,8 @@
 // the path of its handle, and its first error is named with their number.
 #include "app/station/sim_host_errors.h"
 
+#include "app/station/run_outcome.h"
+
 #include "kestrellib/device/device_discovery.h"
 #include "kestrellib/device/device_set.h"
 #include "platform/clock/clock.h"
@@ -73,6 +75,34 @@ TEST_F(SimHostErrors, AJobWhoseHandleLeftTheSetIsStillMatchedByItsPath) {
     EXPECT_NE(SimulatedHostErrors(job).find("1 host error,"), std::string::npos);
     IspJob none{};
     EXPECT_EQ(SimulatedHostErrors(none), "");
+}
+
+// The run's record fails a unit whose device recorded a host error although every procedure
+// reported success, names the error, and leaves the other unit ok.
+TEST_F(SimHostErrors, FailTheUnitsRecordWhateverTheProceduresReported) {
+    std::array<IspJob, 2> jobs{};
+    RunMonitor monitor;
+    for (int i = 0; i < 2; ++i) {
+        jobs[static_cast<std::size_t>(i)].hDevice = device::DeviceHandleAt(i);
+        jobs[static_cast<std::size_t>(i)].devId = "";
+        monitor.Observe({WM_ISP_STATUS, kStatusWorkerStarted, i, {}}, 0);
+        monitor.Observe({WM_ISP_EVENT, kEventBootBegin, i, {}}, 0);
+        monitor.Observe({WM_ISP_EVENT, kEventBootSucceeded, i, {}}, 5);
+        monitor.Observe({WM_ISP_STATUS, kStatusWorkerEnded, i, {}}, 5);
+    }
+    ShortRead(jobs[1].hDevice);
+    RunDescription run;
+    run.mode = 1;
+    run.readDevices = false;
+    const std::vector<RunRecord> records = RecordRun(run, jobs, monitor);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(records[0].ok) << records[0].message;
+    EXPECT_FALSE(records[1].ok);
+    EXPECT_FALSE(records[1].stopped);
+    EXPECT_NE(records[1].message.find("1 host error, the first: wrong data length"),
+              std::string::npos)
+        << records[1].message;
+    EXPECT_EQ(RunEndedLine(records), "Run ended: 1 passed, 1 failed (Dev1)\n");
 }
 
 } // namespace

@@ -101,18 +101,6 @@ TEST_F(Cli, UnpluggedDeviceFailsWithItsMessageWhileTheOtherSucceeds) {
     EXPECT_EQ(Count(record, "error id: 1167"), 1u) << record;
 }
 
-TEST_F(Cli, AHostErrorOnASimulatedDeviceFailsItNamingTheError) {
-    // A device that takes only 1024-byte pages answers the station's 2048-byte page writes
-    // with a length error: the host broke a rule of the device.
-    const Result r = Isp("[device]\nlatency = zero\n[device]\nlatency = zero\npage_size = 1024\n"
-                         "id = 2C DC 90 95 56\n",
-                         "--mode 1");
-    EXPECT_NE(r.status, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("1    FAILED"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("host error"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("wrong data length"), std::string::npos) << r.out;
-}
-
 TEST_F(Cli, EightDevicesOfDifferentGeometriesWithFaultsVerifyBitForBit) {
     std::ifstream in(home.Dir() / "devices.ini");
     std::string devices(std::istreambuf_iterator<char>(in), {});
