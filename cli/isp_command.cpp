@@ -28,6 +28,7 @@
 #include "platform/message_box/message_box.h"
 #include "platform/terminal/terminal.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -222,7 +223,9 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
                                  (config::Read(config::isp::kRomfsDualImage) != 0 ? 2 : 1) +
                              (page.Job(0).writeRomfs1 ? FileBytes(page.Job(0).romfs1Path) : 0);
         }
-        const std::uint32_t start = platform::TickCount();
+        // The time limit is real time: the tick also counts the modelled time of instant sleeps
+        // (--sleep-scale), which runs ahead of the clock on the wall.
+        const auto start = std::chrono::steady_clock::now();
         bool timedOut = false;
         auto tick = [&] {
             const std::uint32_t now = platform::TickCount();
@@ -233,14 +236,20 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
                 page.RequestStop();
             }
             view.Render(monitor, deviceCount, bytes, now);
+            const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
             if (!timedOut && !stopped && options.timeoutSeconds > 0 &&
-                now - start > static_cast<std::uint32_t>(options.timeoutSeconds * 1000)) {
+                elapsed.count() > options.timeoutSeconds) {
                 char text[128];
                 std::snprintf(text, sizeof text,
                               "kestrel-cli: the run took longer than %g s; stopping it",
                               options.timeoutSeconds);
                 view.AppendError(text);
-                monitor.AddMessageBox("the run was stopped after its time limit");
+                // The limit fails the units still under way; those done keep their result.
+                for (int i = 0; i < deviceCount; ++i) {
+                    if (!monitor.Device(i).ended) {
+                        monitor.AddMessageBox("the run was stopped after its time limit", i);
+                    }
+                }
                 page.StopAndJoin();
                 timedOut = true;
             }

@@ -2,6 +2,7 @@
 // the device-side readers (vendor page reads, the same on real and simulated devices) and
 // compares them with the input files bit for bit. Exit status 0 only when every device matches.
 
+#include "app/station/run_outcome.h"
 #include "app/station/run_record.h"
 #include "app/station/unit_readback.h"
 #include "cli/commands.h"
@@ -80,10 +81,11 @@ int RunVerify(const VerifyOptions& options) {
             }
         }
         const station::ReadBackResult result = station::ReadBackUnit(i, handle, files);
-        // The DevId names the device whatever its index: the index moves when an earlier
-        // device left the set during the run.
-        std::printf("Device %d (%s): %s -> %s\n", i, library.deviceId(i).c_str(),
-                    result.text.c_str(), result.identical ? "VERIFIED" : "MISMATCH");
+        // The DevId and the port name the device whatever its index: the index moves when an
+        // earlier device left the set during the run, and the units of a batch share one DevId.
+        std::printf("Device %d (%s, port %s): %s -> %s\n", i, library.deviceId(i).c_str(),
+                    station::DevicePort(i).c_str(), result.text.c_str(),
+                    result.identical ? "VERIFIED" : "MISMATCH");
         allOk = allOk && result.identical;
     }
     std::fflush(stdout);

@@ -147,7 +147,7 @@ void IspPage::RecordFinishedRun() {
     RunDescription run;
     run.time = runTime_;
     run.mode = settings_.imageType;
-    run.bootPackagePath = settings_.bootCodePath;
+    run.bootPackagePath = config::HomePath(settings_.bootCodePath);
     run.dualImage = config::Read(config::isp::kRomfsDualImage) != 0;
     run.readBack = settings_.verifyAfterIsp != 0;
     run.readDevices = readDevices_;

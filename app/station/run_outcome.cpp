@@ -25,9 +25,13 @@ ImageDigest Digest(const std::string& role, const std::string& path) {
     return digest;
 }
 
-// The instance part of the device's interface path: the USB serial number, or the port the
-// system derived it from when the device has none.
-std::string PortOf(int index) {
+const char* Text(const char* text) {
+    return text != nullptr ? text : "";
+}
+
+} // namespace
+
+std::string DevicePort(int index) {
     const std::string path = device::DevicePathAt(index);
     const std::size_t first = path.find('#');
     const std::size_t second = first == std::string::npos ? first : path.find('#', first + 1);
@@ -37,12 +41,6 @@ std::string PortOf(int index) {
     }
     return path.substr(second + 1, third - second - 1);
 }
-
-const char* Text(const char* text) {
-    return text != nullptr ? text : "";
-}
-
-} // namespace
 
 std::vector<RunRecord> RecordRun(const RunDescription& run, std::span<const IspJob> jobs,
                                  const RunMonitor& monitor) {
@@ -73,7 +71,7 @@ std::vector<RunRecord> RecordRun(const RunDescription& run, std::span<const IspJ
         r.mode = run.mode;
         r.device = index;
         r.devId = Text(job.devId);
-        r.port = run.readDevices ? PortOf(index) : std::string();
+        r.port = run.readDevices ? DevicePort(index) : std::string();
         r.loaderLevel = job.loaderLevel;
         r.loaderClass = job.loaderClass;
         r.images = images;

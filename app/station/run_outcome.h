@@ -36,6 +36,11 @@ std::vector<RunRecord> RecordRun(const RunDescription& run, std::span<const IspJ
 // "Run ended: 7 passed, 1 failed (Dev2)\n" (the failed devices named as the slots name them).
 std::string RunEndedLine(const std::vector<RunRecord>& records);
 
+// The instance part of the interface path of the device at `index` (e.g. "KESTREL&1-1.3&0"): the
+// USB serial number, or what the system derived from the port when the device has none. Units of
+// one batch share their DevId; this tells them apart. "" when there is no such device.
+std::string DevicePort(int index);
+
 // The time now as the run records write it, e.g. "2026-12-07T11:02:03.250Z".
 std::string RunTimeNow();
 

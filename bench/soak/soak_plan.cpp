@@ -115,10 +115,8 @@ std::string SimConfigText(const std::vector<UnitPlan>& units) {
     return text;
 }
 
-std::string UnitRevision(int index) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d.%02d", 1 + index / 100, index % 100);
-    return text;
+std::string UnitPort(int index) {
+    return "1-1." + std::to_string(index + 1);
 }
 
 } // namespace kestrel::soak

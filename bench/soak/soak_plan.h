@@ -38,11 +38,13 @@ struct UnitPlan {
 std::vector<UnitPlan> PlanRun(std::uint64_t seed);
 
 // The configuration file of the run's devices: one [device] section per unit, in order, with
-// zero latency (waits are skipped anyway) and automatic revisions, so unit i has revision
-// 1.0i and its DevId ends in "&REV_1.0i".
+// zero latency (waits are skipped anyway) and automatic ports, so unit i sits on port 1-1.(i+1).
+// The units share one DevId, as a real batch does.
 std::string SimConfigText(const std::vector<UnitPlan>& units);
 
-// The revision the farm gives the unit at `index` ("1.00", "1.01", ...).
-std::string UnitRevision(int index);
+// The USB port the farm gives the unit at `index` ("1-1.1", "1-1.2", ...): the instance part of
+// its interface path, which the run record's "port" and the read-back lines name, holds it
+// between '&'s ("KESTREL&1-1.3&0").
+std::string UnitPort(int index);
 
 } // namespace kestrel::soak

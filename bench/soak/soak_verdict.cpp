@@ -81,12 +81,12 @@ std::vector<UnitVerdict> Judge(const RunEnd& end, int units) {
     const auto outLines = Lines(end.out);
     for (int i = 0; i < units; ++i) {
         UnitVerdict& v = verdicts[static_cast<std::size_t>(i)];
-        const std::string tail = "&REV_" + UnitRevision(i);
+        const std::string port = "&" + UnitPort(i) + "&";
         // The last record of the unit counts: a device that came back is programmed again.
         std::optional<std::string_view> record;
         for (const std::string_view line : recordLines) {
-            const auto devId = StringField(line, "devId");
-            if (devId && EndsWith(*devId, tail)) {
+            const auto recorded = StringField(line, "port");
+            if (recorded && recorded->find(port) != std::string::npos) {
                 record = line;
             }
         }
@@ -105,13 +105,16 @@ std::vector<UnitVerdict> Judge(const RunEnd& end, int units) {
             v.detail = message;
             continue;
         }
-        // Reported ok: the read-back line of the same DevId decides.
+        // Reported ok: the read-back line of the same port decides.
         v.outcome = Outcome::kOkButWrong;
         v.detail = "no read-back line";
         for (const std::string_view line : outLines) {
+            const auto open = line.find(", port ");
             const auto close = line.find("):");
-            if (line.rfind("Device ", 0) != 0 || close == std::string_view::npos ||
-                !EndsWith(line.substr(0, close), tail)) {
+            if (line.rfind("Device ", 0) != 0 || open == std::string_view::npos ||
+                close == std::string_view::npos || close < open ||
+                (std::string(line.substr(open + 7, close - open - 7)) + "&").find(port) ==
+                    std::string::npos) {
                 continue;
             }
             v.detail = std::string(line);

@@ -1,7 +1,7 @@
 #pragma once
 // The soak's verdict on each unit of one run, from what the run left behind: how the
 // kestrel-cli process ended, its run record (one JSON line per device programmed) and the lines
-// of its read-back (`verify`), which name each device by its DevId.
+// of its read-back (`verify`), which name each device by its port.
 
 #include <cstdint>
 #include <string>
@@ -40,7 +40,7 @@ struct UnitVerdict {
     std::string detail; // the message, or what the read-back said
 };
 
-// One verdict per unit (units in farm order, unit i with revision UnitRevision(i)).
+// One verdict per unit (units in farm order, unit i on port UnitPort(i)).
 std::vector<UnitVerdict> Judge(const RunEnd& end, int units);
 
 } // namespace kestrel::soak

@@ -2,6 +2,7 @@
 // always a configuration the simulator takes with the faults the plan names.
 #include "bench/soak/soak_plan.h"
 #include "sim/config_file.h"
+#include "sim/farm.h"
 
 #include <gtest/gtest.h>
 
@@ -84,10 +85,19 @@ TEST(SoakPlan, TheSimulatorTakesEveryPlanAsPlanned) {
     }
 }
 
-TEST(SoakPlan, UnitsAreNumberedAsTheFarmNumbersThem) {
-    EXPECT_EQ(UnitRevision(0), "1.00");
-    EXPECT_EQ(UnitRevision(7), "1.07");
-    EXPECT_EQ(UnitRevision(123), "2.23");
+// The verdict finds unit i by the port the farm gives the i-th device of the configuration.
+TEST(SoakPlan, UnitsSitOnThePortsTheFarmGivesThem) {
+    std::vector<sim::DeviceConfig> devices;
+    std::string error;
+    ASSERT_TRUE(sim::ParseSimConfig(SimConfigText(PlanRun(7)), devices, error)) << error;
+    sim::TheFarm().Clear();
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        const auto device = sim::TheFarm().Add(devices[i]);
+        EXPECT_NE(device->InterfacePath().find("&" + UnitPort(static_cast<int>(i)) + "&"),
+                  std::string::npos)
+            << device->InterfacePath();
+    }
+    sim::TheFarm().Clear();
 }
 
 } // namespace

@@ -8,17 +8,19 @@
 namespace kestrel::soak {
 namespace {
 
+// Every unit shares the DevId, as a batch does; only the port tells them apart.
 std::string Record(int unit, const char* result, const char* message) {
     return std::string("{\"time\":\"t\",\"mode\":3,\"device\":") + std::to_string(unit) +
-           ",\"devId\":\"USBSTOR\\\\DISK&VEN_USB_DISK&PROD_MASS_STORAGE&REV_1.0" +
-           std::to_string(unit) + "\",\"result\":\"" + result + "\",\"message\":\"" + message +
-           "\"}\n";
+           ",\"devId\":\"USBSTOR\\\\DISK&VEN_USB_DISK&PROD_MASS_STORAGE&REV_1.00\",\"port\":"
+           "\"KESTREL&1-1." +
+           std::to_string(unit + 1) + "&0\",\"result\":\"" + result + "\",\"message\":\"" +
+           message + "\"}\n";
 }
 
 std::string ReadBack(int index, int unit, bool ok) {
     return "Device " + std::to_string(index) +
-           " (USBSTOR\\DISK&VEN_USB_DISK&PROD_MASS_STORAGE&REV_1.0" + std::to_string(unit) +
-           "): boot ok; romfs " +
+           " (USBSTOR\\DISK&VEN_USB_DISK&PROD_MASS_STORAGE&REV_1.00, port KESTREL&1-1." +
+           std::to_string(unit + 1) + "&0): boot ok; romfs " +
            (ok ? "ok -> VERIFIED"
                : "the image read back differs -> "
                  "MISMATCH") +

@@ -101,6 +101,34 @@ TEST_F(Cli, UnpluggedDeviceFailsWithItsMessageWhileTheOtherSucceeds) {
     EXPECT_EQ(Count(record, "error id: 1167"), 1u) << record;
 }
 
+// The time limit is real time: retries' waits, instant here, add modelled time far beyond it
+// (four devices, nine failures each, half a second per retry) without stopping the run.
+TEST_F(Cli, TheTimeLimitCountsRealTimeNotTheModelledTimeOfInstantWaits) {
+    std::string farm;
+    for (int i = 0; i < 4; ++i) {
+        farm += "[device]\nlatency = zero\nfail = any:9:31:40\n";
+    }
+    const Result r = Isp(farm, "--mode 1 --timeout 3", "--mode 1");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(Count(r.out, "time limit"), 0u) << r.out;
+}
+
+// A run past its limit fails the units still under way; a unit done before keeps its result.
+TEST_F(Cli, TheTimeLimitFailsOnlyTheUnitsStillUnderWay) {
+    home.WriteFile("farm.ini", "[device]\nlatency = zero\n[device]\nlatency_scale = 100\n");
+    const Result r =
+        kestrel::test::RunCli(home,
+                              "--home " + Home() + " --sim-config " + home.Path("farm.ini") +
+                                  " isp --quiet --mode 1 --timeout 2",
+                              "1");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("0    ok"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("1    FAILED"), std::string::npos) << r.out;
+    const std::string record = home.ReadFile("isp-runs.jsonl");
+    EXPECT_EQ(Count(record, "\"result\":\"ok\""), 1u) << record;
+    EXPECT_EQ(Count(record, "after its time limit"), 1u) << record;
+}
+
 TEST_F(Cli, EightDevicesOfDifferentGeometriesWithFaultsVerifyBitForBit) {
     std::ifstream in(home.Dir() / "devices.ini");
     std::string devices(std::istreambuf_iterator<char>(in), {});

@@ -17,10 +17,12 @@ struct CliResult {
     std::string err;
 };
 
-inline CliResult RunCli(const TempHome& home, const std::string& args) {
+// sleepScale "0" makes every wait instant; "1" runs in real time.
+inline CliResult RunCli(const TempHome& home, const std::string& args,
+                        const std::string& sleepScale = "0") {
     const std::string out = home.Path("out.txt"), err = home.Path("err.txt");
-    const std::string command =
-        std::string(KESTREL_CLI_PATH) + " --sleep-scale 0 " + args + " > " + out + " 2> " + err;
+    const std::string command = std::string(KESTREL_CLI_PATH) + " --sleep-scale " + sleepScale +
+                                " " + args + " > " + out + " 2> " + err;
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, home.ReadFile("out.txt"),
             home.ReadFile("err.txt")};
