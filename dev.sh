@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Developer entry point: ./dev.sh deps | build [preset] | test [preset] | run [args...] | release
+# Developer entry point:
+#   ./dev.sh deps | build [preset] | test [preset] | fuzz [MINUTES] | run [args...] | release
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -12,6 +13,7 @@ DEPS=(
     genromfs zstd binutils
     qemu-system-x86 linux-image-amd64 busybox-static libusbredirparser-dev cpio udev
     help2man dpkg-dev
+    clang libclang-rt-dev
 )
 
 deps() {
@@ -33,11 +35,53 @@ build() {
     cmake --build --preset "$preset"
 }
 
+# The sanitizer presets write every report to build/<preset>/sanitizer-reports/ (log_path in
+# CMakePresets.json), so a report fails the run even where a test's own outcome hides it (a child
+# process whose exit status the test expects to be non-zero, a report at exit).
+sanitizer_reports() {
+    local dir="build/$1/sanitizer-reports"
+    [ -d "$dir" ] && [ -n "$(ls -A "$dir")" ] || return 0
+    echo "Sanitizer reports in $dir:" >&2
+    for report in "$dir"/*; do
+        echo "==== $report" >&2
+        cat "$report" >&2
+    done
+    return 1
+}
+
 run_tests() {
-    local preset="${1:-default}"
+    local preset="${1:-default}" status=0
     deps
     build "$preset"
-    ctest --preset "$preset" -j "$(nproc)"
+    case "$preset" in
+        asan | tsan)
+            rm -rf "build/$preset/sanitizer-reports"
+            mkdir -p "build/$preset/sanitizer-reports"
+            ;;
+    esac
+    ctest --preset "$preset" -j "$(nproc)" || status=$?
+    sanitizer_reports "$preset" || status=1
+    return "$status"
+}
+
+# `./dev.sh fuzz [MINUTES]`: builds the fuzz targets (asan preset, clang) and runs each for
+# MINUTES (30 s without, as CI does), as many at once as there are processors. A failing input
+# is kept in the target's artifacts folder under build/asan; check it in as a regression input
+# (docs/sanitizers-and-fuzzing.md).
+fuzz() {
+    local minutes="${1:-}" seconds=30
+    if [ -n "$minutes" ]; then
+        if ! [[ "$minutes" =~ ^[0-9]+$ ]] || [ "$minutes" -eq 0 ]; then
+            echo "usage: $0 fuzz [MINUTES]" >&2
+            exit 2
+        fi
+        seconds=$((minutes * 60))
+    fi
+    deps
+    [ -f build/asan/CMakeCache.txt ] || cmake --preset asan
+    cmake --build --preset asan --target fuzz_targets
+    KESTREL_FUZZ_SECONDS=$seconds ctest --test-dir build/asan -L '^fuzz$' -j "$(nproc)" \
+        --output-on-failure --timeout $((seconds + 600))
 }
 
 # The workspace of `./dev.sh run`: the INI files and images of the demo run, kept between runs.
@@ -85,7 +129,8 @@ case "$cmd" in
     deps) deps ;;
     build) deps; build "$@" ;;
     test) run_tests "$@" ;;
+    fuzz) fuzz "$@" ;;
     run) deps; build; run "$@" ;;
     release) deps; release ;;
-    *) echo "usage: $0 deps | build [preset] | test [preset] | run [args...] | release" >&2; exit 2 ;;
+    *) echo "usage: $0 deps | build [preset] | test [preset] | fuzz [MINUTES] | run [args...] | release" >&2; exit 2 ;;
 esac

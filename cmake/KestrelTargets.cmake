@@ -11,6 +11,11 @@ function(kestrel_target_options target)
             -fsanitize=${KESTREL_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
         target_link_options(${target} PRIVATE -fsanitize=${KESTREL_SANITIZE})
     endif()
+    # The fuzz targets link the project's libraries as they are; every target carries libFuzzer's
+    # coverage instrumentation so that the fuzzer sees the libraries' branches too.
+    if(KESTREL_FUZZ)
+        target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+    endif()
     set_target_properties(${target} PROPERTIES
         CXX_EXTENSIONS OFF
         POSITION_INDEPENDENT_CODE ON)
@@ -20,6 +25,9 @@ endfunction()
 # handler, clock mode, device backend) resolve to one instance shared with the libraries.
 function(kestrel_executable target)
     kestrel_target_options(${target})
+    if(KESTREL_SANITIZE MATCHES "address")
+        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/asan_default_options.cpp)
+    endif()
     set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
 endfunction()
 

@@ -1,6 +1,10 @@
 // Loads Segwrap by file name, as the operator program does, and calls its five exports through
-// their C signatures.
+// their C signatures (the exact function types of the headers: a call through any other type is
+// undefined, and clang's -fsanitize=function reports it).
+#include "segwrap/download_blocks.h"
 #include "segwrap/elf_builder.h"
+#include "segwrap/elf_dump.h"
+#include "segwrap/vmx_image.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
@@ -10,13 +14,6 @@
 
 namespace {
 
-struct Set {
-    std::uint32_t count, entry;
-    std::uint32_t* sizes;
-    unsigned char** data;
-    std::uint32_t *virtAddrs, *physAddrs;
-};
-
 TEST(SegwrapExports, AnswerByNameWithTheirCSignatures) {
     kestrel::test::TempHome home;
     kestrel::test::ElfBuilder elf(false, false);
@@ -25,16 +22,14 @@ TEST(SegwrapExports, AnswerByNameWithTheirCSignatures) {
 
     void* lib = dlopen(SEGWRAP_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << dlerror();
-    auto get = reinterpret_cast<int (*)(const char*, Set*)>(dlsym(lib, "GetDownloadBlocks"));
-    auto release = reinterpret_cast<void (*)(Set*)>(dlsym(lib, "BlockRelease"));
-    auto dump = reinterpret_cast<int (*)(const char*, const char*)>(dlsym(lib, "ParseElfFile"));
-    auto wrap = reinterpret_cast<int (*)(const char*, const char*, unsigned)>(
-        dlsym(lib, "WrapVMXImageFormat"));
-    auto sum = reinterpret_cast<int (*)(std::uint32_t*, const void*, unsigned)>(
-        dlsym(lib, "MakeCheckSum"));
+    auto get = reinterpret_cast<decltype(&GetDownloadBlocks)>(dlsym(lib, "GetDownloadBlocks"));
+    auto release = reinterpret_cast<decltype(&BlockRelease)>(dlsym(lib, "BlockRelease"));
+    auto dump = reinterpret_cast<decltype(&ParseElfFile)>(dlsym(lib, "ParseElfFile"));
+    auto wrap = reinterpret_cast<decltype(&WrapVMXImageFormat)>(dlsym(lib, "WrapVMXImageFormat"));
+    auto sum = reinterpret_cast<decltype(&MakeCheckSum)>(dlsym(lib, "MakeCheckSum"));
     ASSERT_TRUE(get && release && dump && wrap && sum);
 
-    Set set{};
+    DownloadBlockSet set{};
     ASSERT_EQ(get(home.Path("fw.elf").c_str(), &set), 1);
     EXPECT_EQ(set.count, 1u);
     EXPECT_EQ(set.physAddrs[0], 0x20u);
@@ -43,10 +38,10 @@ TEST(SegwrapExports, AnswerByNameWithTheirCSignatures) {
     EXPECT_EQ(home.ReadFile("d.txt").rfind("ELF Header\n", 0), 0u);
     EXPECT_EQ(wrap(home.Path("fw.elf").c_str(), home.Path("i.rap").c_str(), 0), 1);
     EXPECT_EQ(home.ReadFile("i.rap").size(), 52u + 28u);
-    std::uint32_t header[4] = {};
+    ImageHeader header{};
     const std::uint32_t words[5] = {1, 2, 3, 4, 5};
-    EXPECT_EQ(sum(header, words, 20), 1);
-    EXPECT_EQ(header[2], 1u + 3u); // A: words 0 and 2
+    EXPECT_EQ(sum(&header, words, 20), 1);
+    EXPECT_EQ(header.checkSumA, 1u + 3u); // words 0 and 2
     dlclose(lib);
 }
 
