@@ -6,7 +6,7 @@
 #include "kestrellib/program/boot_package.h"
 #include "kestrellib/program/file_replace.h"
 #include "kestrellib/romfs/romfs_exports.h"
-#include "segwrap/vmx_image.h"
+#include "segwrap/vmx_wrap.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -19,17 +19,53 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Written beside and renamed into place: a name that is a link to some other file replaces the
-// link, never the file it leads to.
-bool WriteFile(const fs::path& path, const void* data, std::size_t size) {
+// Creates the folder; false with "<folder>: <reason>" in error.
+bool MakeFolder(const fs::path& folder, std::string& error) {
     std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
-    return program::WriteFileReplacing(
-        path.string(), std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(data), size));
+    fs::create_directories(folder, ec);
+    if (ec) {
+        error = "can't create " + folder.string() + ": " + ec.message();
+        return false;
+    }
+    return true;
 }
 
-bool WriteText(const fs::path& path, const std::string& text) {
-    return WriteFile(path, text.data(), text.size());
+// Written beside and renamed into place: a name that is a link to some other file replaces the
+// link, never the file it leads to. False with the file and the reason in error.
+bool WriteFile(const fs::path& path, const void* data, std::size_t size, std::string& error) {
+    if (!MakeFolder(path.parent_path(), error)) {
+        return false;
+    }
+    std::string why;
+    if (!program::WriteFileReplacing(
+            path.string(),
+            std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(data), size), &why)) {
+        error = "can't write " + path.string() + (why.empty() ? "" : ": " + why);
+        return false;
+    }
+    return true;
+}
+
+bool WriteText(const fs::path& path, const std::string& text, std::string& error) {
+    return WriteFile(path, text.data(), text.size(), error);
+}
+
+// The words of a failed ROMFS build's status (romfs_exports.h).
+const char* RomfsBuildFailure(int status) {
+    switch (status) {
+    case 2:
+        return "out of memory";
+    case 3:
+        return "the resource tree can't be read";
+    case 4:
+        return "the image can't be written";
+    case 5:
+        return "the image can't be positioned";
+    case 6:
+        return "the tree exceeds the image limits";
+    default:
+        return "an internal inconsistency";
+    }
 }
 
 // The hardware tags a boot code package may carry, one record each.
@@ -51,8 +87,9 @@ bool WriteBootPackage(const fs::path& path, std::uint32_t bootKib, std::string& 
         }
         entries.push_back(std::move(entry));
     }
-    std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
+    if (!MakeFolder(path.parent_path(), error)) {
+        return false;
+    }
     if (!program::WriteBootPackageFile(path.string(), entries, &error)) {
         error = path.string() + ": " + error;
         return false;
@@ -138,18 +175,16 @@ bool WriteDemoWorkspace(const DemoWorkspaceOptions& o, std::string& error) {
             return false;
         }
     }
-    fs::create_directories(dir, ec);
-    if (ec) {
-        error = "can't create " + dir.string();
+    if (!MakeFolder(dir, error)) {
         return false;
     }
-    bool ok = WriteText(dir / "isp.ini", IspIni(o.romfsMb)) &&
-              WriteText(dir / "config.ini", ConfigIni()) &&
-              WriteText(dir / "RomPatch.ini", RomPatchIni()) &&
-              WriteText(dir / "devices.ini", DevicesIni());
     const auto patch = DemoBytes(256, 77);
-    ok = ok && WriteFile(dir / "patch" / "patch.bin", patch.data(), patch.size());
-    if (ok && !WriteBootPackage(dir / "boot" / "boot.pkg", o.bootKib, error)) {
+    if (!WriteText(dir / "isp.ini", IspIni(o.romfsMb), error) ||
+        !WriteText(dir / "config.ini", ConfigIni(), error) ||
+        !WriteText(dir / "RomPatch.ini", RomPatchIni(), error) ||
+        !WriteText(dir / "devices.ini", DevicesIni(), error) ||
+        !WriteFile(dir / "patch" / "patch.bin", patch.data(), patch.size(), error) ||
+        !WriteBootPackage(dir / "boot" / "boot.pkg", o.bootKib, error)) {
         return false;
     }
 
@@ -158,20 +193,26 @@ bool WriteDemoWorkspace(const DemoWorkspaceOptions& o, std::string& error) {
     const auto elf = MakeDemoElf(firmware * 3 / 4, firmware / 4, 4410);
     const fs::path resource = dir / "resource";
     fs::remove_all(resource, ec);
-    ok = ok && WriteFile(dir / "firmware" / "firmware.elf", elf.data(), elf.size());
-    fs::create_directories(resource / "image", ec);
-    if (ok && WrapVMXImageFormat((dir / "firmware" / "firmware.elf").string().c_str(),
-                                 (resource / "image" / "4410_mmi.rap").string().c_str(), 0) != 1) {
-        error = "wrapping the demo firmware failed";
+    if (ec) {
+        error = "can't replace " + resource.string() + ": " + ec.message();
+        return false;
+    }
+    if (!WriteFile(dir / "firmware" / "firmware.elf", elf.data(), elf.size(), error) ||
+        !MakeFolder(resource / "image", error)) {
+        return false;
+    }
+    const segwrap::WrapReport wrap =
+        segwrap::WrapImage((dir / "firmware" / "firmware.elf").string().c_str(),
+                           (resource / "image" / "4410_mmi.rap").string().c_str(), 0);
+    if (!wrap.ok) {
+        error = "wrapping the demo firmware failed: " + wrap.file + ": " + wrap.reason;
         return false;
     }
     const auto font = DemoBytes(o.fillerKib * 1024 / 2, 5);
     const auto sound = DemoBytes(o.fillerKib * 1024 / 2 + 17, 6);
-    ok = ok && WriteFile(resource / "fonts" / "demo.fnt", font.data(), font.size()) &&
-         WriteFile(resource / "sounds" / "beep.wav", sound.data(), sound.size()) &&
-         WriteText(resource / "readme.txt", "Kestrel demo resources\n");
-    if (!ok) {
-        error = "can't write the workspace in " + dir.string();
+    if (!WriteFile(resource / "fonts" / "demo.fnt", font.data(), font.size(), error) ||
+        !WriteFile(resource / "sounds" / "beep.wav", sound.data(), sound.size(), error) ||
+        !WriteText(resource / "readme.txt", "Kestrel demo resources\n", error)) {
         return false;
     }
     const std::string input = resource.string();
@@ -179,7 +220,7 @@ bool WriteDemoWorkspace(const DemoWorkspaceOptions& o, std::string& error) {
     RomfsBuildRequest request{input.c_str(), output.c_str(), 0x01000000u, "Kestrel demo"};
     const int status = mk_romfs_ex(&request);
     if (status != 0) {
-        error = "building the ROMFS image failed (" + std::to_string(status) + ")";
+        error = "building the ROMFS image " + output + " failed: " + RomfsBuildFailure(status);
         return false;
     }
     return true;

@@ -318,6 +318,10 @@ const FailureCase kFailures[] = {
     {"BootImagePackOfMissingBlock", "boot-image pack {}/boot.img 0x1={}/missing.bin",
      "{}/missing.bin", "No such file or directory", "{}/boot.img"},
     {"BootImageCheckOfRandomBytes", "boot-image check {}/notes.txt", "{}/notes.txt", "refused", ""},
+    {"DemoWorkspaceUnderAFile", "demo-workspace {}/notes.txt/ws", "{}/notes.txt/ws",
+     "Not a directory", ""},
+    {"DemoWorkspaceOntoAFile", "demo-workspace {}/notes.txt", "{}/notes.txt", "Not a directory",
+     ""},
 };
 
 class Failure : public Hostile, public ::testing::WithParamInterface<FailureCase> {};
