@@ -185,19 +185,20 @@ QWidget* CBasicPg::OptionArea() {
     connect(resourceOnly_, &QRadioButton::clicked, this, [this] { OnMode(2); });
     connect(readVerify_, &QCheckBox::clicked, this, [this](bool on) {
         page_->Settings().readVerify = on ? 1 : 0;
-        config::Write(isp::kReadVerify, on ? 1 : 0);
+        Kept(config::Write(isp::kReadVerify, on ? 1 : 0, &error_));
     });
     connect(rebuild_, &QCheckBox::clicked, this, [this](bool on) {
         page_->Settings().rebuildNandFs = on ? 1 : 0;
-        config::Write(isp::kRebuild, on ? 1 : 0);
+        Kept(config::Write(isp::kRebuild, on ? 1 : 0, &error_));
     });
     connect(demo_, &QCheckBox::clicked, this, [this](bool on) {
         page_->Settings().copyDemo = on ? 1 : 0;
-        config::Write(isp::kDemoEnable, on ? 1 : 0);
+        Kept(config::Write(isp::kDemoEnable, on ? 1 : 0, &error_));
     });
     connect(dram_, &QComboBox::currentIndexChanged, this, [this](int index) {
         page_->Settings().dramIndex = index;
-        station::ApplyDramType(index);
+        // Written again at every ISP press, where a failure refuses the run.
+        Kept(station::ApplyDramType(index, &error_) && error_.empty());
     });
     connect(isp_, &QPushButton::clicked, this, [this] { OnIsp(); });
     connect(clearLog, &QPushButton::clicked, this, [this] { OnClearAllLog(); });
@@ -282,13 +283,13 @@ void CBasicPg::PickImage(int editId, std::string station::PageSettings::*path) {
     // Written also when cancelled: the key then receives the path as it stands.
     switch (editId) {
     case ids::kBootCodeEdit:
-        config::Write(isp::kRedbootName, s.*path);
+        Kept(config::Write(isp::kRedbootName, s.*path, &error_));
         break;
     case ids::kResourceEdit:
-        config::Write(isp::kRomfsName, s.*path);
+        Kept(config::Write(isp::kRomfsName, s.*path, &error_));
         break;
     default:
-        config::Write(isp::kRomfs1Name, s.*path);
+        Kept(config::Write(isp::kRomfs1Name, s.*path, &error_));
         break;
     }
 }
@@ -299,13 +300,22 @@ void CBasicPg::PickDemoDir() {
     if (std::optional<std::string> chosen = picker_(this, request)) {
         s.demoDir = *chosen;
         UpdateControls();
-        config::Write(isp::kDemoDir, s.demoDir);
+        Kept(config::Write(isp::kDemoDir, s.demoDir, &error_));
     }
+}
+
+void CBasicPg::Kept(bool written) {
+    // A setting the INI files cannot keep holds for this window only; the operator is told why,
+    // in the log, without a box that would wait for them.
+    if (!written) {
+        AppendLog("The setting can't be kept: " + error_ + " It holds until the window closes.\n");
+    }
+    error_.clear();
 }
 
 void CBasicPg::OnMode(int imageType) {
     page_->Settings().imageType = imageType;
-    config::Write(isp::kImageType, imageType);
+    Kept(config::Write(isp::kImageType, imageType, &error_));
 }
 
 void CBasicPg::OnIsp() {

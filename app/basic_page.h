@@ -117,6 +117,9 @@ public:
     void OnClearAllLog();
 
 private:
+    // Logs a setting that could not be written (error_ says why) and clears error_.
+    void Kept(bool written);
+    std::string error_; // why the last settings write failed
     void BuildControls();
     void StartUp();
     void UpdateControls(); // page state into the controls

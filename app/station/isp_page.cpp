@@ -53,9 +53,22 @@ bool IspPage::StartIsp(const PathBoxes& typed, SettingsFiles files) {
     settings_.bootCodePath = typed.bootCode;
     settings_.resourcePath = typed.resource;
     settings_.demoDir = typed.demoDir;
+    bool dramWritten = true;
     if (files == SettingsFiles::kSaveAtPress) {
-        SaveRunPaths(settings_);
-        ApplyDramType(settings_.dramIndex);
+        // The run takes its paths from the boxes: paths isp.ini cannot keep are only noted. The
+        // Dram setting reaches the units through config.ini, so a run without it is refused.
+        std::string error;
+        if (!SaveRunPaths(settings_, &error)) {
+            view_.AppendLog("The paths can't be kept in isp.ini: " + error +
+                            " The run uses the paths shown.\n");
+        }
+        error.clear();
+        dramWritten = ApplyDramType(settings_.dramIndex, &error);
+        if (!dramWritten) {
+            view_.AppendLog("The Dram type can't be written to config.ini: " + error + "\n");
+        } else if (!error.empty()) {
+            view_.AppendLog("The Dram type can't be kept in isp.ini: " + error + "\n");
+        }
     }
     SetIspEnabled(false);
     records_.clear();
@@ -63,6 +76,14 @@ bool IspPage::StartIsp(const PathBoxes& typed, SettingsFiles files) {
     // Nothing of an earlier run (or demo copy) stays on the slots: text, bar, picture and mark.
     for (int k = 0; k < kSlotCount; ++k) {
         ClearSlot(k, k < library_.deviceCount() ? SlotPicture::kIdle : SlotPicture::kNotConnected);
+    }
+    if (!dramWritten) {
+        view_.AppendLog("The run is refused: the units would not get the Dram type chosen. No "
+                        "device was touched.\n");
+        refusedFailures_ = 1;
+        jobCount_ = 0;
+        SetIspEnabled(true);
+        return true;
     }
     refusedFailures_ = CheckWorkspaceFirst();
     if (refusedFailures_ > 0) {

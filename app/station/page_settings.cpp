@@ -30,12 +30,20 @@ PageSettings LoadPageSettings() {
     return s;
 }
 
-void SaveRunPaths(const PageSettings& settings) {
+bool SaveRunPaths(const PageSettings& settings, std::string* error) {
     namespace isp = config::isp;
-    config::Write(isp::kRedbootName, settings.bootCodePath);
-    config::Write(isp::kRomfsName, settings.resourcePath);
-    config::Write(isp::kRomfs1Name, settings.romfs1Path);
-    config::Write(isp::kDemoDir, settings.demoDir);
+    // The first failure names the reason; the other keys are still tried.
+    std::string first;
+    bool ok = config::Write(isp::kRedbootName, settings.bootCodePath, &first);
+    ok = config::Write(isp::kRomfsName, settings.resourcePath, first.empty() ? &first : nullptr) &&
+         ok;
+    ok = config::Write(isp::kRomfs1Name, settings.romfs1Path, first.empty() ? &first : nullptr) &&
+         ok;
+    ok = config::Write(isp::kDemoDir, settings.demoDir, first.empty() ? &first : nullptr) && ok;
+    if (!ok && error != nullptr) {
+        *error = first;
+    }
+    return ok;
 }
 
 std::string DramSetting::ValueText() const {
@@ -57,10 +65,26 @@ DramSetting ResolveDramType(int selectionIndex) {
     return dram;
 }
 
-void ApplyDramType(int selectionIndex) {
-    config::Write(config::isp::kDramType, selectionIndex);
+bool ApplyDramType(int selectionIndex, std::string* error) {
+    std::string kept;
+    config::Write(config::isp::kDramType, selectionIndex, &kept);
     const DramSetting dram = ResolveDramType(selectionIndex);
-    config::WriteString(config::kConfigIni, dram.section, "value", dram.ValueText());
+    std::string written;
+    if (config::WriteString(config::kConfigIni, dram.section, "value", dram.ValueText(),
+                            &written)) {
+        if (error != nullptr) {
+            *error = kept;
+        }
+        return true;
+    }
+    // Unwritten, config.ini may still hold the value already.
+    const int a = config::ReadInt(config::kConfigIni, dram.section, "value", 0);
+    const int b = config::ReadInt(config::kConfigIni, dram.section, "value", 1);
+    const bool holds = a == b && a == dram.value;
+    if (error != nullptr) {
+        *error = written;
+    }
+    return holds;
 }
 
 } // namespace kestrel::station

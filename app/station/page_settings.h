@@ -26,7 +26,8 @@ struct PageSettings {
 PageSettings LoadPageSettings();
 
 // Writes isp.ini [Redboot] name, [Romfs] name, [Romfs1] name and [Burn-D] Dir from the settings.
-void SaveRunPaths(const PageSettings& settings);
+// False when a key could not be written, with the file and the reason in *error.
+bool SaveRunPaths(const PageSettings& settings, std::string* error = nullptr);
 
 // The DRAM setting a Dram type selection stands for: the key named by the selection index in
 // config.ini section <ItemName>2 names another key of that section, whose integer value is the
@@ -42,7 +43,9 @@ DramSetting ResolveDramType(int selectionIndex);
 
 // Stores the Dram type selection in isp.ini and copies its value into config.ini "value" of
 // section <ItemName>2 (ResolveDramType). A missing config.ini is created with section "2"
-// holding value 0x0.
-void ApplyDramType(int selectionIndex);
+// holding value 0x0. False when config.ini does not hold the selection's value afterwards (it
+// could not be written), with the reason in *error; a selection that could not be kept in
+// isp.ini alone still returns true, with the reason in *error.
+bool ApplyDramType(int selectionIndex, std::string* error = nullptr);
 
 } // namespace kestrel::station

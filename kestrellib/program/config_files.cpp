@@ -23,12 +23,12 @@ std::string Read(const StringKey& key) {
     return ReadString(key.file, key.section, key.key);
 }
 
-bool Write(const StringKey& key, std::string_view value) {
-    return WriteString(key.file, key.section, key.key, value);
+bool Write(const StringKey& key, std::string_view value, std::string* error) {
+    return WriteString(key.file, key.section, key.key, value, error);
 }
 
-bool Write(const IntKey& key, int value) {
-    return WriteString(key.file, key.section, key.key, std::to_string(value));
+bool Write(const IntKey& key, int value, std::string* error) {
+    return WriteString(key.file, key.section, key.key, std::to_string(value), error);
 }
 
 int ReadInt(const char* file, std::string_view section, std::string_view key, int defaultValue) {
@@ -46,8 +46,8 @@ std::string ReadString(const char* file, std::string_view section, std::string_v
 }
 
 bool WriteString(const char* file, std::string_view section, std::string_view key,
-                 std::string_view value) {
-    return platform::WriteProfileString(section, key, value, FilePath(file));
+                 std::string_view value, std::string* error) {
+    return platform::WriteProfileString(section, key, value, FilePath(file), error);
 }
 
 namespace isp {

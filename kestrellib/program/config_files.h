@@ -37,15 +37,17 @@ std::string HomePath(std::string_view pathFromIni);
 
 int Read(const IntKey& key);
 std::string Read(const StringKey& key); // at most 255 characters, "" by default
-bool Write(const StringKey& key, std::string_view value);
-bool Write(const IntKey& key, int value); // written as decimal text
+// Writes return false when the file cannot be written, with a sentence naming the file and the
+// reason in *error when given.
+bool Write(const StringKey& key, std::string_view value, std::string* error = nullptr);
+bool Write(const IntKey& key, int value, std::string* error = nullptr); // as decimal text
 
 // Keys of sections whose names are built at run time (config.ini items and clock entries,
 // RomPatch.ini patch sections).
 int ReadInt(const char* file, std::string_view section, std::string_view key, int defaultValue);
 std::string ReadString(const char* file, std::string_view section, std::string_view key);
 bool WriteString(const char* file, std::string_view section, std::string_view key,
-                 std::string_view value);
+                 std::string_view value, std::string* error = nullptr);
 
 namespace isp {
 inline constexpr StringKey kRedbootName{kIspIni, "Redboot", "name"};

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 using namespace kestrel;
@@ -178,6 +181,53 @@ TEST_F(Run, RomfsOnePathComesFromThePageNotFromItsBox) {
     EXPECT_EQ(config::Read(config::isp::kRomfsName), "typed-res.img");
     EXPECT_EQ(config::Read(config::isp::kDemoDir), "typed-demo");
 }
+
+// Settings files the press cannot write: paths isp.ini cannot keep are noted and the run goes on
+// with the paths shown; a Dram type config.ini cannot take refuses the run before any device is
+// asked anything, and the files keep their bytes and modes.
+struct ReadOnlyCase {
+    const char* name;
+    const char* readOnly; // the file made read-only
+    bool refused;
+    const char* logged;
+    friend void PrintTo(const ReadOnlyCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ReadOnlySettings : public Run, public ::testing::WithParamInterface<ReadOnlyCase> {};
+
+TEST_P(ReadOnlySettings, AreNamedInTheLogAndRefuseOnlyWhatWouldReachTheUnits) {
+    home.WriteFile("isp.ini", "[General]\nImageType=1\nDramtype=1\n[Redboot]\nname=old.pkg\n");
+    home.WriteFile("config.ini", "[General]\nItemNum=3\nItemName=Item\n[Item2]\n0=ddr2\n"
+                                 "1=ddr3\nddr2=0x11\nddr3=0x22\nvalue=0x11\n");
+    const std::string path = home.Path(GetParam().readOnly);
+    std::ifstream in(path, std::ios::binary);
+    const std::string before((std::istreambuf_iterator<char>(in)), {});
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::group_read |
+                                           std::filesystem::perms::others_read);
+    IspPage& p = Page(1);
+    p.Settings().imageType = 1;
+    p.Settings().dramIndex = 1;
+    ASSERT_TRUE(p.StartIsp({"typed-boot.pkg", "res.img", "demo"}));
+    Pump();
+    EXPECT_NE(view.log.find(GetParam().logged), std::string::npos) << view.log;
+    EXPECT_EQ(p.RefusedFailures() > 0, GetParam().refused) << view.log;
+    const std::vector<std::string> calls = log.Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "FW 0") == 1, !GetParam().refused) << view.log;
+    std::ifstream after(path, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), {}), before);
+    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::owner_write,
+              std::filesystem::perms::none);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ReadOnlySettings,
+    ::testing::Values(ReadOnlyCase{"IspIni", "isp.ini", false,
+                                   "The paths can't be kept in isp.ini: "},
+                      ReadOnlyCase{"ConfigIni", "config.ini", true,
+                                   "The run is refused: the units would not get the Dram type "
+                                   "chosen. No device was touched."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct ModeCase {
     int mode;
