@@ -11,6 +11,15 @@
 // requests) and the demo copy to stop looking for drives; the run then ends as usual, with the
 // summary and the run record, devices not done marked STOPPED, and the exit status
 // kExitStopped. A second Ctrl-C ends the process at once.
+//
+// --continuous: the shift of continuous mode (app/station/isp_page.h): every device of the model
+// plugged in is programmed at once, each unit logged with the shift's counters and recorded
+// once; the command listens to the device notifications as the window does. The shift ends on
+// Ctrl-C or SIGTERM, after --units N units have started, or after --for SECONDS; each way the
+// units under way finish first (a second Ctrl-C ends at once). The summary lists every unit and
+// the shift's line; the exit status is that of its units (kExitOk when all passed, kExitFailed
+// when one failed, kExitNoDevice when none was programmed), and commands chained after it do
+// not run when Ctrl-C or SIGTERM ended it.
 
 #include "cli/commands.h"
 #include "cli/device_access.h"
@@ -24,6 +33,7 @@
 #include "kestrellib/program/config_files.h"
 #include "kestrellib/program/config_overrides.h"
 #include "platform/clock/clock.h"
+#include "platform/devices/devices.h"
 #include "platform/interrupt/interrupt.h"
 #include "platform/message_box/message_box.h"
 #include "platform/terminal/terminal.h"
@@ -39,8 +49,6 @@
 namespace kestrel::cli {
 namespace {
 
-using station::DeviceProgress;
-using station::Phase;
 using station::RunRecord;
 
 struct IspOptions {
@@ -56,6 +64,9 @@ struct IspOptions {
     std::string record;
     bool noRecord = false;
     bool quiet = false;
+    bool continuous = false;
+    int units = 0;
+    double forSeconds = 0;
 };
 
 std::uint64_t FileBytes(const std::string& path) {
@@ -64,13 +75,16 @@ std::uint64_t FileBytes(const std::string& path) {
     return ec ? 0 : size;
 }
 
-std::string Seconds(const Phase& p) {
-    if (!p.succeeded && !p.failed) {
-        return "-";
+// The phase's duration as the unit's record holds it; "-" when the phase did not end.
+std::string Seconds(const RunRecord& r, const std::string& phase) {
+    for (const auto& [name, ms] : r.durationsMs) {
+        if (name == phase) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%.1f s", ms / 1000.0);
+            return text;
+        }
     }
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f s", p.elapsedMs / 1000.0);
-    return text;
+    return "-";
 }
 
 // A path given on the command line is taken from the current directory.
@@ -107,6 +121,8 @@ bool ApplyDramForThisRun(const IspOptions& options, int iniIndex) {
     return true;
 }
 
+inline constexpr const char* kShiftStoppingText =
+    "kestrel-cli: stopping the shift... (the units under way finish; Ctrl-C again ends at once)";
 inline constexpr const char* kStoppingText =
     "kestrel-cli: stopping... (every device stops at its next safe point; Ctrl-C again ends at "
     "once)";
@@ -151,13 +167,19 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
     const platform::InterruptWatch interrupts;
 
     station::StationLibrary library = station::KestrellibBinding();
+    platform::QueueSink window;
+    // Continuous mode hears devices come and go; subscribed before the enumeration so that none
+    // is missed (an arrival heard twice only refreshes its entry before any unit starts).
+    platform::devices::Subscription notifications;
+    if (options.continuous) {
+        notifications = platform::devices::SubscribeWindow(platform::ToWindowHandle(&window));
+    }
     library.initDeviceSet();
     library.enumerateDevices();
 
     const bool live = !options.quiet && platform::StdoutIsTerminal();
     TerminalView view(std::cout, live, platform::TerminalColumns(), platform::TerminalRows());
     view.SetErrorStream(std::cerr);
-    platform::QueueSink window;
     int deviceCount = 0;
     int inaccessible = 0; // devices of the model present but not usable
     PhaseBytes bytes;
@@ -212,31 +234,53 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
         std::cout << view.Title() << "\n";
         std::cout.flush();
 
-        page.StartIsp(typed, station::IspPage::SettingsFiles::kLeaveUnchanged);
+        if (options.continuous) {
+            if (options.units > 0) {
+                page.SetUnitLimit(options.units);
+            }
+            page.StartContinuous(typed, station::IspPage::SettingsFiles::kLeaveUnchanged);
+        } else {
+            page.StartIsp(typed, station::IspPage::SettingsFiles::kLeaveUnchanged);
+        }
         refused = page.RefusedFailures() > 0;
         errors.WriteTo(view);
-        deviceCount = page.JobCount();
-        if (deviceCount > 0) {
+        deviceCount = options.continuous ? station::kSlotCount : page.JobCount();
+        auto measure = [&] {
+            if (page.Job(0).redbootPath == nullptr || page.Job(0).romfsPath == nullptr) {
+                return; // continuous mode: slot 0 has had no unit yet
+            }
             bytes.boot = FileBytes(page.Job(0).redbootPath);
             const std::uint64_t romfs = FileBytes(page.Job(0).romfsPath);
             bytes.resource = (page.Job(0).writeRomfs ? romfs : 0) *
                                  (config::Read(config::isp::kRomfsDualImage) != 0 ? 2 : 1) +
                              (page.Job(0).writeRomfs1 ? FileBytes(page.Job(0).romfs1Path) : 0);
+        };
+        if (page.JobCount() > 0) {
+            measure();
         }
         // The time limit is real time: the tick also counts the modelled time of instant sleeps
         // (--sleep-scale), which runs ahead of the clock on the wall.
         const auto start = std::chrono::steady_clock::now();
         bool timedOut = false;
+        bool shiftTimeUp = false;
         auto tick = [&] {
             const std::uint32_t now = platform::TickCount();
             errors.WriteTo(view);
+            if (bytes.boot == 0 && bytes.resource == 0 && page.JobCount() > 0) {
+                measure(); // continuous mode: once the first unit has started
+            }
             if (!stopped && interrupts.Requested()) {
                 stopped = true;
-                view.AppendError(kStoppingText);
+                view.AppendError(options.continuous ? kShiftStoppingText : kStoppingText);
                 page.RequestStop();
             }
             view.Render(monitor, deviceCount, bytes, now);
             const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+            if (options.continuous && !shiftTimeUp && options.forSeconds > 0 &&
+                elapsed.count() > options.forSeconds) {
+                shiftTimeUp = true;
+                page.StopContinuous();
+            }
             if (!timedOut && !stopped && options.timeoutSeconds > 0 &&
                 elapsed.count() > options.timeoutSeconds) {
                 char text[128];
@@ -250,6 +294,7 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
                         monitor.AddMessageBox("the run was stopped after its time limit", i);
                     }
                 }
+                page.StopContinuous(); // continuous mode: no unit starts after the limit
                 page.StopAndJoin();
                 timedOut = true;
             }
@@ -272,15 +317,18 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
         std::printf("\n%-4s %-8s %-8s %-9s %-6s %s\n", "Dev", "Result", "Boot", "Resource",
                     "Loader", "DevId / message");
         for (const RunRecord& r : records) {
-            const DeviceProgress d = monitor.Device(r.device);
             allOk = allOk && r.ok;
             const char* result = r.ok        ? (r.verified ? "verified" : "ok")
                                  : r.stopped ? "STOPPED"
                                              : "FAILED";
             std::printf("%-4d %-8s %-8s %-9s %d/%d    %s\n", r.device, result,
-                        Seconds(d.boot).c_str(), Seconds(d.resource).c_str(),
+                        Seconds(r, "boot").c_str(), Seconds(r, "resource").c_str(),
                         r.loaderLevel.value_or(0), r.loaderClass.value_or(0),
                         r.ok ? r.devId.c_str() : r.message.c_str());
+        }
+        if (options.continuous && !refused) {
+            std::printf("%s\n", station::ShiftLine(page.Shift()).c_str());
+            deviceCount = static_cast<int>(records.size());
         }
         if (refused) {
             std::printf("(the workspace check refused the run; no device was touched)\n");
@@ -301,7 +349,9 @@ int RunIsp(const IspOptions& options, CommandContext& context) {
     platform::SetMessageBoxHandler(previous);
     if (stopped) {
         context.stopped = true;
-        return kExitStopped;
+        if (!options.continuous) {
+            return kExitStopped;
+        }
     }
     if (refused || recordFailed) {
         return kExitFailed;
@@ -344,6 +394,17 @@ void AddIspCommand(CLI::App& app, CommandContext& context) {
                         "Run record file (default: isp-runs.jsonl in the home directory)");
     command->add_flag("--no-record", options->noRecord, "Write no run record");
     command->add_flag("--quiet", options->quiet, "No live progress bars");
+    command->add_flag("--continuous", options->continuous,
+                      "Continuous mode: program every unit as it is plugged in, until Ctrl-C, "
+                      "--units or --for (the units under way finish)");
+    command
+        ->add_option("--units", options->units,
+                     "With --continuous: end the shift once this many units have started")
+        ->check(CLI::PositiveNumber);
+    command
+        ->add_option("--for", options->forSeconds,
+                     "With --continuous: end the shift after this many seconds")
+        ->check(CLI::PositiveNumber);
     command->callback([&context, options] { context.Report(RunIsp(*options, context)); });
 }
 

@@ -5,6 +5,7 @@
 #include "app/station/run_outcome.h"
 #include "kestrellib/program/config_files.h"
 #include "platform/clock/clock.h"
+#include "platform/devices/devices.h"
 #include "platform/message_box/message_box.h"
 #include "platform/message_box/message_box_observer.h"
 
@@ -44,10 +45,7 @@ IspPage::~IspPage() {
     library_.freeSurplus();
 }
 
-bool IspPage::StartIsp(const PathBoxes& typed, SettingsFiles files) {
-    if (runUnderWay_ || !workers_.empty() || demoCopyUnderWay_) {
-        return false;
-    }
+bool IspPage::PrepareRun(const PathBoxes& typed, SettingsFiles files) {
     stop_.store(false, std::memory_order_release);
     library_.requestStop(false); // a stop asked of an earlier run does not hold for this one
     settings_.bootCodePath = typed.bootCode;
@@ -89,6 +87,16 @@ bool IspPage::StartIsp(const PathBoxes& typed, SettingsFiles files) {
     if (refusedFailures_ > 0) {
         jobCount_ = 0;
         SetIspEnabled(true);
+        return false;
+    }
+    return true;
+}
+
+bool IspPage::StartIsp(const PathBoxes& typed, SettingsFiles files) {
+    if (runUnderWay_ || !workers_.empty() || demoCopyUnderWay_) {
+        return false;
+    }
+    if (!PrepareRun(typed, files)) {
         return true;
     }
     demoCopyWanted_ =
@@ -165,14 +173,7 @@ void IspPage::CompleteRun() {
 void IspPage::RecordFinishedRun() {
     recordPending_ = false;
     WatchMessageBoxes(false);
-    RunDescription run;
-    run.time = runTime_;
-    run.mode = settings_.imageType;
-    run.bootPackagePath = config::HomePath(settings_.bootCodePath);
-    run.dualImage = config::Read(config::isp::kRomfsDualImage) != 0;
-    run.readBack = settings_.verifyAfterIsp != 0;
-    run.readDevices = readDevices_;
-    run.demoCopy = demoCopyWanted_;
+    const RunDescription run = DescribeRun();
     records_ = RecordRun(
         run, std::span<const IspJob>(jobs_.data(), static_cast<std::size_t>(jobCount_)), monitor_);
     if (!recordPath_.empty() && !AppendRunRecords(recordPath_, records_, recordError_)) {
@@ -188,6 +189,18 @@ void IspPage::RecordFinishedRun() {
     if (closeAsked_->exchange(false) && closeAllDevice_) {
         closeAllDevice_(Window());
     }
+}
+
+RunDescription IspPage::DescribeRun() const {
+    RunDescription run;
+    run.time = runTime_;
+    run.mode = settings_.imageType;
+    run.bootPackagePath = config::HomePath(settings_.bootCodePath);
+    run.dualImage = config::Read(config::isp::kRomfsDualImage) != 0;
+    run.readBack = settings_.verifyAfterIsp != 0;
+    run.readDevices = readDevices_;
+    run.demoCopy = demoCopyWanted_;
+    return run;
 }
 
 int IspPage::CheckWorkspaceFirst() {
@@ -293,6 +306,13 @@ void IspPage::HandleMessage(const platform::WindowMessage& message) {
     case WM_DEVICE_REFRESH:
         RefreshTitle();
         break;
+    case platform::devices::kDeviceChangeMessage:
+        if (library_.deviceChange) {
+            library_.deviceChange(static_cast<unsigned>(message.wParam),
+                                  reinterpret_cast<const void*>(message.lParam));
+            RefreshTitle();
+        }
+        break;
     default:
         break;
     }
@@ -306,7 +326,9 @@ void IspPage::HandleStatus(std::uint32_t code, std::intptr_t lParam, const Progr
             slot.total += record->steps;
             view_.SetSlotRange(record->devIndex, slot.total);
         }
-        SetIspEnabled(false);
+        if (!continuous_) { // the ISP action is the mode's stop
+            SetIspEnabled(false);
+        }
         break;
     case kStatusProgressStep:
         if (HasSlot(lParam)) {
@@ -353,7 +375,9 @@ void IspPage::HandleStatus(std::uint32_t code, std::intptr_t lParam, const Progr
         state_.runningWorkers = 0;
         break;
     case kStatusBusy:
-        SetIspEnabled(false);
+        if (!continuous_) {
+            SetIspEnabled(false);
+        }
         break;
     case kStatusPhaseEnded:
         demoCopyUnderWay_ = false;
@@ -371,6 +395,13 @@ void IspPage::HandleStatus(std::uint32_t code, std::intptr_t lParam, const Progr
 }
 
 void IspPage::WorkerEnded(std::intptr_t device) {
+    if (continuous_) {
+        if (state_.runningWorkers > 0) {
+            --state_.runningWorkers;
+        }
+        UnitEnded(static_cast<int>(device));
+        return;
+    }
     if (InJobTable(device)) {
         jobs_[static_cast<std::size_t>(device)].hWnd = nullptr;
     }
@@ -429,6 +460,9 @@ void IspPage::HandleEvent(std::uint32_t event, std::intptr_t device) {
 void IspPage::RefreshTitle() {
     const int n = library_.deviceCount();
     view_.SetTitle(CaptionFor(n));
+    // At once, not through the posted count: a unit pulled and inserted again before the posted
+    // message is handled must be seen gone in between.
+    ScanLine();
     platform::PostWindowMessage(Window(), WM_ISP_STATUS, kStatusDeviceCount, n);
 }
 
@@ -518,7 +552,9 @@ void IspPage::StartDemoCopy() {
 }
 
 void IspPage::StopAndJoin() {
-    if (workers_.empty()) {
+    const bool unitWorkers = std::any_of(unitWorkers_.begin(), unitWorkers_.end(),
+                                         [](const std::thread& t) { return t.joinable(); });
+    if (workers_.empty() && !unitWorkers) {
         return;
     }
     stop_.store(true, std::memory_order_release);
@@ -528,6 +564,10 @@ void IspPage::StopAndJoin() {
 }
 
 void IspPage::RequestStop() {
+    if (continuous_) {
+        StopContinuous();
+        return;
+    }
     monitor_.StopRequested(jobCount_);
     stop_.store(true, std::memory_order_release);
     library_.requestStop(true);
@@ -543,6 +583,11 @@ void IspPage::JoinWorkers() {
         }
     }
     workers_.clear();
+    for (std::thread& worker : unitWorkers_) {
+        if (worker.joinable()) {
+            worker.join();
+        }
+    }
 }
 
 } // namespace kestrel::station

@@ -33,6 +33,21 @@
 // action is refused and the slot status refresh waits, so the job table is never rebuilt under
 // running workers.
 //
+// Continuous mode (StartContinuous): instead of one run over the devices present at the press,
+// every device of the model that arrives is a unit programmed at once by its own worker, with
+// the settings taken at the start (logged then). A unit takes a slot (job index) for as long as
+// it is plugged in (line_units.h): its worker posts under that number, its result is recorded
+// (one record line per unit, with the shift's counters) and logged when its worker ends, and its
+// slot shows the result until the unit is pulled, then kWaitingForUnitText. A unit left plugged
+// in after it finished is never programmed again; pulled and inserted again, it is a new unit.
+// The boot image is chosen once, from the first unit whose loader answers. StopContinuous (the
+// ISP action while the mode is on, or RequestStop) lets the units under way finish and starts
+// no new one; the mode then ends with the shift's line in the log. While the mode is on, the run
+// counts as under way (no ISP press, no slot refresh by device index) and the ISP action stays
+// enabled as the stop. There is no demo copy in continuous mode (it closes every device). The
+// device set is compared with the slots whenever the title is refreshed, which every front end
+// does right after a device change.
+//
 // Demo copy: when the run has "Download Demo file" checked and the demo directory holds files,
 // every worker whose device succeeded posts code 7, and the code 7 that brings the devices
 // awaited (code 5) to zero starts the demo-copy run (demo_copy.h). From then until its
@@ -41,10 +56,13 @@
 // for its drives and waits for copies under way.
 
 #include "app/station/demo_copy.h"
+#include "app/station/line_units.h"
 #include "app/station/page_settings.h"
 #include "app/station/run_monitor.h"
+#include "app/station/run_outcome.h"
 #include "app/station/run_record.h"
 #include "app/station/run_state.h"
+#include "app/station/shift_counters.h"
 #include "app/station/station_library.h"
 #include "app/station/station_view.h"
 #include "kestrel/isp_job.h"
@@ -72,6 +90,9 @@ inline constexpr const char* kNotConnectedText = "Not Connected";
 // Shown on a slot while a message box of its device waits for the operator.
 inline constexpr const char* kWaitingForOperatorText = "waiting for operator";
 // Logged when the ISP action finds no device to program.
+inline constexpr const char* kWaitingForUnitText = "waiting for a unit";
+// The ISP action's text while continuous mode is on.
+inline constexpr const char* kStopText = "Stop";
 inline constexpr const char* kNoDeviceLogText =
     "ISP: no device is connected; nothing was programmed.\n";
 
@@ -106,6 +127,19 @@ public:
     // told to leave the files), checks the workspace, builds the run and starts its workers.
     // Returns false, doing nothing, while a run is under way.
     bool StartIsp(const PathBoxes& typed, SettingsFiles files = SettingsFiles::kSaveAtPress);
+    // Continuous mode, with the same pre-flight as the ISP action. Returns false, doing nothing,
+    // while a run is under way; true also when the workspace check refused it.
+    bool StartContinuous(const PathBoxes& typed, SettingsFiles files = SettingsFiles::kSaveAtPress);
+    // No new unit starts; the mode ends once the units under way have ended.
+    void StopContinuous();
+    // The mode stops by itself once this many units have started (0: no limit).
+    void SetUnitLimit(int units) { unitLimit_ = units; }
+    bool ContinuousOn() const { return continuous_; }
+    bool ContinuousStopping() const { return continuous_ && draining_; }
+    int UnitsStarted() const { return unitsStarted_; }
+    // The shift's counters now, or as they stood when the mode ended.
+    ShiftFigures Shift() const { return continuous_ ? shift_.Figures(tick_()) : lastShift_; }
+    const LineUnits& Units() const { return units_; }
     // Failures the workspace check of the last ISP action found (0: the run was built).
     int RefusedFailures() const { return refusedFailures_; }
 
@@ -114,7 +148,8 @@ public:
     // What the current (or last) run's notifications and message boxes said.
     RunMonitor& Monitor() { return monitor_; }
     const RunMonitor& Monitor() const { return monitor_; }
-    // The last run's records, one per job, once it has ended; and why they could not be
+    // The last run's records, one per job, once it has ended (in continuous mode: every unit of
+    // the shift so far, in the order they ended); and why they could not be
     // appended to the run record file ("" when they were).
     const std::vector<RunRecord>& Records() const { return records_; }
     const std::string& RecordError() const { return recordError_; }
@@ -136,9 +171,10 @@ public:
     // workers use goes away, and only when a worker's message box no longer waits for this
     // thread.
     void StopAndJoin();
-    // Asks the workers of a run under way to stop at their next safe point without waiting for
-    // them, and a demo copy still looking for its drives to give up; the run then ends as any
-    // run does, each worker posting its end. The request holds until the next ISP action.
+    // In continuous mode: StopContinuous. Otherwise asks the workers of a run under way to stop
+    // at their next safe point without waiting for them, and a demo copy still looking for its
+    // drives to give up; the run then ends as any run does, each worker posting its end. The
+    // request holds until the next ISP action.
     void RequestStop();
     // Records a run whose demo copy ended without its end message (stopped while it looked for
     // its drives); does nothing when the run was recorded already.
@@ -165,7 +201,16 @@ public:
     platform::WindowHandle Window() const { return platform::ToWindowHandle(&window_); }
 
 private:
+    // The ISP action's first part in both modes; false when the workspace check refused the run.
+    bool PrepareRun(const PathBoxes& typed, SettingsFiles files);
+    RunDescription DescribeRun() const;
     int BuildRun();
+    // Continuous mode (isp_page_continuous.cpp).
+    void ScanLine();
+    void StartUnit(int slot, int deviceIndex);
+    void UnitEnded(int slot);
+    void ShowWaitingForUnit(int slot);
+    void EndContinuous();
     // The workspace check into the log; the number of failures.
     int CheckWorkspaceFirst();
     void SetIspEnabled(bool enabled);
@@ -218,6 +263,27 @@ private:
     std::function<void(void*)> closeAllDevice_;
     std::shared_ptr<std::atomic<bool>> closeAsked_ = std::make_shared<std::atomic<bool>>(false);
     std::function<std::uint32_t()> tick_;
+
+    // Continuous mode.
+    bool continuous_ = false;
+    bool draining_ = false; // stopping: no new unit starts
+    bool inScan_ = false;
+    bool rescan_ = false;
+    int unitLimit_ = 0;
+    int unitsStarted_ = 0;
+    bool bootChosen_ = false;
+    int lineLoaderLevel_ = 0;
+    int lineLoaderClass_ = 0;
+    int writeRomfs_ = 0;
+    int writeRomfs1_ = 0;
+    RunDescription lineRun_;
+    std::vector<ImageDigest> lineImages_;
+    LineUnits units_{kIspJobTableSize};
+    ShiftCounters shift_;
+    ShiftFigures lastShift_;
+    std::string shiftStart_;
+    std::array<std::uint32_t, kIspJobTableSize> unitStart_{};
+    std::array<std::thread, kIspJobTableSize> unitWorkers_;
 };
 
 } // namespace kestrel::station

@@ -3,6 +3,7 @@
 #include "app/station/run_record.h"
 #include "app/station/workspace_check.h"
 #include "kestrellib/device/device_exports.h"
+#include "kestrellib/device/device_set.h"
 #include "kestrellib/program/boot_exports.h"
 #include "kestrellib/program/config_exports.h"
 #include "kestrellib/program/config_files.h"
@@ -21,6 +22,10 @@ StationLibrary KestrellibBinding() {
     lib.deviceCount = [] { return Device_handle_set_get_count(); };
     lib.deviceHandle = [](int index) { return Device_handle_set_get_heald(index); };
     lib.deviceId = [](int index) { return device::DeviceSetDevId(index); };
+    lib.devicePath = [](int index) { return device::DevicePathAt(index); };
+    lib.deviceChange = [](unsigned event, const void* record) {
+        return ParseDeviceChange(event, record);
+    };
     lib.getRedboot = [](IspJob& probe, const std::string& path, int& result) {
         return program::GetRedbootPath(probe, path, result);
     };

@@ -147,6 +147,16 @@ void RunMonitor::Reset() {
     stopRequested_ = false;
 }
 
+void RunMonitor::ForgetDevice(int index) {
+    std::lock_guard guard(lock_);
+    devices_.erase(index);
+}
+
+void RunMonitor::ForgetRunMessages() {
+    std::lock_guard guard(lock_);
+    runMessages_.clear();
+}
+
 DeviceProgress RunMonitor::Device(int index) const {
     std::lock_guard guard(lock_);
     auto it = devices_.find(index);

@@ -61,6 +61,10 @@ public:
     void StopRequested(int deviceCount);
     // Forgets everything noted (a new run).
     void Reset();
+    // Forgets what was noted of one device (a new unit in its slot, in continuous mode).
+    void ForgetDevice(int index);
+    // Forgets the boxes that named no device (continuous mode, once no unit is running).
+    void ForgetRunMessages();
 
     // The device's state; default for a device never heard of.
     DeviceProgress Device(int index) const;

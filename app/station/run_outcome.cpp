@@ -25,14 +25,8 @@ ImageDigest Digest(const std::string& role, const std::string& path) {
     return digest;
 }
 
-const char* Text(const char* text) {
-    return text != nullptr ? text : "";
-}
-
-} // namespace
-
-std::string DevicePort(int index) {
-    const std::string path = device::DevicePathAt(index);
+// The instance part of an interface path; "" when it has none.
+std::string InstanceOf(const std::string& path) {
     const std::size_t first = path.find('#');
     const std::size_t second = first == std::string::npos ? first : path.find('#', first + 1);
     const std::size_t third = second == std::string::npos ? second : path.find('#', second + 1);
@@ -42,88 +36,110 @@ std::string DevicePort(int index) {
     return path.substr(second + 1, third - second - 1);
 }
 
-std::vector<RunRecord> RecordRun(const RunDescription& run, std::span<const IspJob> jobs,
-                                 const RunMonitor& monitor) {
+// The port of the unit the job programmed, from the job's own handle, so a device that moved down
+// the device set (an earlier one left during the run) still names its own port.
+std::string PortOf(void* handle) {
+    return InstanceOf(device::DevicePathOf(handle));
+}
+
+const char* Text(const char* text) {
+    return text != nullptr ? text : "";
+}
+
+} // namespace
+
+std::string DevicePort(int index) {
+    return InstanceOf(device::DevicePathAt(index));
+}
+
+std::vector<ImageDigest> RunImages(const RunDescription& run, const IspJob& job) {
     std::vector<ImageDigest> images;
-    if (!jobs.empty()) {
-        const IspJob& job = jobs.front();
-        if (run.mode == 1 || run.mode == 3) {
-            images.push_back(Digest("bootPackage", run.bootPackagePath));
-            images.push_back(Digest("boot", Text(job.redbootPath)));
+    if (run.mode == 1 || run.mode == 3) {
+        images.push_back(Digest("bootPackage", run.bootPackagePath));
+        images.push_back(Digest("boot", Text(job.redbootPath)));
+    }
+    if (run.mode == 2 || run.mode == 3) {
+        if (job.writeRomfs) {
+            images.push_back(Digest("romfs", Text(job.romfsPath)));
         }
-        if (run.mode == 2 || run.mode == 3) {
-            if (job.writeRomfs) {
-                images.push_back(Digest("romfs", Text(job.romfsPath)));
-            }
-            if (job.writeRomfs1) {
-                images.push_back(Digest("romfs1", Text(job.romfs1Path)));
-            }
+        if (job.writeRomfs1) {
+            images.push_back(Digest("romfs1", Text(job.romfs1Path)));
         }
     }
+    return images;
+}
+
+RunRecord RecordUnit(const RunDescription& run, const std::vector<ImageDigest>& images,
+                     const IspJob& job, int index, const RunMonitor& monitor) {
+    const DeviceProgress d = monitor.Device(index);
+    RunRecord r;
+    r.time = run.time;
+    r.version = kProgramVersion;
+    r.mode = run.mode;
+    r.device = index;
+    r.devId = Text(job.devId);
+    r.port = run.readDevices ? PortOf(job.hDevice) : std::string();
+    r.loaderLevel = job.loaderLevel;
+    r.loaderClass = job.loaderClass;
+    r.images = images;
+    if (d.boot.succeeded || d.boot.failed) {
+        r.durationsMs.emplace_back("boot", d.boot.elapsedMs);
+    }
+    if (d.rebuild.succeeded || d.rebuild.failed) {
+        r.durationsMs.emplace_back("rebuild", d.rebuild.elapsedMs);
+    }
+    if (d.resource.succeeded || d.resource.failed) {
+        r.durationsMs.emplace_back("resource", d.resource.elapsedMs);
+    }
+    if (d.demo.succeeded || d.demo.failed) {
+        r.durationsMs.emplace_back("demo", d.demo.elapsedMs);
+    }
+    const std::string hostErrors = SimulatedHostErrors(job);
+    r.ok = monitor.Succeeded(index, run.mode) && hostErrors.empty();
+    r.stopped = monitor.Stopped(index, run.mode);
+    r.message = monitor.Explanation(index, run.mode);
+    if (!hostErrors.empty()) {
+        r.message = r.message.empty() ? hostErrors : r.message + " | " + hostErrors;
+    }
+    if (r.ok && run.readDevices) {
+        // Only a device that answered is asked again, so a failed one costs no retries.
+        AddDeviceFacts(index, job, r);
+    }
+    if (r.ok && run.readDevices && run.readBack) {
+        const ReadBackFiles files{run.mode,
+                                  Text(job.redbootPath),
+                                  Text(job.romfsPath),
+                                  Text(job.romfs1Path),
+                                  job.writeRomfs != 0,
+                                  run.dualImage,
+                                  job.writeRomfs1 != 0};
+        const ReadBackResult back = ReadBackUnit(index, job.hDevice, files);
+        r.verified = back.identical;
+        if (!back.identical) {
+            r.ok = false;
+            r.message = "read back after programming: " + back.text;
+        }
+    }
+    if (run.demoCopy && r.ok) {
+        // The demo copy starts once every unit succeeded; each drive's copy is part of its
+        // unit's result.
+        r.demo = d.demo.succeeded ? "ok" : d.demo.failed ? "failed" : "not copied";
+        r.ok = d.demo.succeeded;
+        if (!r.ok && r.message.empty()) {
+            const std::vector<std::string> runMessages = monitor.RunMessages();
+            r.message = runMessages.empty() ? "the demo copy " + *r.demo : runMessages.front();
+        }
+    }
+    return r;
+}
+
+std::vector<RunRecord> RecordRun(const RunDescription& run, std::span<const IspJob> jobs,
+                                 const RunMonitor& monitor) {
+    const std::vector<ImageDigest> images =
+        jobs.empty() ? std::vector<ImageDigest>{} : RunImages(run, jobs.front());
     std::vector<RunRecord> records;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-        const IspJob& job = jobs[i];
-        const int index = static_cast<int>(i);
-        const DeviceProgress d = monitor.Device(index);
-        RunRecord r;
-        r.time = run.time;
-        r.version = kProgramVersion;
-        r.mode = run.mode;
-        r.device = index;
-        r.devId = Text(job.devId);
-        r.port = run.readDevices ? DevicePort(index) : std::string();
-        r.loaderLevel = job.loaderLevel;
-        r.loaderClass = job.loaderClass;
-        r.images = images;
-        if (d.boot.succeeded || d.boot.failed) {
-            r.durationsMs.emplace_back("boot", d.boot.elapsedMs);
-        }
-        if (d.rebuild.succeeded || d.rebuild.failed) {
-            r.durationsMs.emplace_back("rebuild", d.rebuild.elapsedMs);
-        }
-        if (d.resource.succeeded || d.resource.failed) {
-            r.durationsMs.emplace_back("resource", d.resource.elapsedMs);
-        }
-        if (d.demo.succeeded || d.demo.failed) {
-            r.durationsMs.emplace_back("demo", d.demo.elapsedMs);
-        }
-        const std::string hostErrors = SimulatedHostErrors(job);
-        r.ok = monitor.Succeeded(index, run.mode) && hostErrors.empty();
-        r.stopped = monitor.Stopped(index, run.mode);
-        r.message = monitor.Explanation(index, run.mode);
-        if (!hostErrors.empty()) {
-            r.message = r.message.empty() ? hostErrors : r.message + " | " + hostErrors;
-        }
-        if (r.ok && run.readDevices) {
-            // Only a device that answered is asked again, so a failed one costs no retries.
-            AddDeviceFacts(index, job, r);
-        }
-        if (r.ok && run.readDevices && run.readBack) {
-            const ReadBackFiles files{run.mode,
-                                      Text(job.redbootPath),
-                                      Text(job.romfsPath),
-                                      Text(job.romfs1Path),
-                                      job.writeRomfs != 0,
-                                      run.dualImage,
-                                      job.writeRomfs1 != 0};
-            const ReadBackResult back = ReadBackUnit(index, job.hDevice, files);
-            r.verified = back.identical;
-            if (!back.identical) {
-                r.ok = false;
-                r.message = "read back after programming: " + back.text;
-            }
-        }
-        if (run.demoCopy && r.ok) {
-            // The demo copy starts once every unit succeeded; each drive's copy is part of its
-            // unit's result.
-            r.demo = d.demo.succeeded ? "ok" : d.demo.failed ? "failed" : "not copied";
-            r.ok = d.demo.succeeded;
-            if (!r.ok && r.message.empty()) {
-                const std::vector<std::string> runMessages = monitor.RunMessages();
-                r.message = runMessages.empty() ? "the demo copy " + *r.demo : runMessages.front();
-            }
-        }
-        records.push_back(std::move(r));
+        records.push_back(RecordUnit(run, images, jobs[i], static_cast<int>(i), monitor));
     }
     return records;
 }

@@ -33,6 +33,15 @@ struct RunDescription {
 std::vector<RunRecord> RecordRun(const RunDescription& run, std::span<const IspJob> jobs,
                                  const RunMonitor& monitor);
 
+// The images a run writes, with their SHA-256, as every record of the run names them (the job
+// gives the paths).
+std::vector<ImageDigest> RunImages(const RunDescription& run, const IspJob& job);
+
+// The record of one unit: the job that programmed it at `index` (its number in the monitor and
+// in the per-device tables). Call it on the owning thread once the unit's worker has ended.
+RunRecord RecordUnit(const RunDescription& run, const std::vector<ImageDigest>& images,
+                     const IspJob& job, int index, const RunMonitor& monitor);
+
 // "Run ended: 7 passed, 1 failed (Dev2)\n" (the failed devices named as the slots name them).
 std::string RunEndedLine(const std::vector<RunRecord>& records);
 

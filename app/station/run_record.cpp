@@ -90,8 +90,21 @@ std::string ToJsonLine(const RunRecord& r) {
     if (r.verified) {
         line += std::string(",\"verified\":") + (*r.verified ? "true" : "false");
     }
-    line += ",\"message\":" + JsonString(r.message) + "}";
-    return line;
+    line += ",\"message\":" + JsonString(r.message);
+    if (r.unitMs) {
+        line += ",\"unitMs\":" + std::to_string(*r.unitMs);
+    }
+    if (r.shift) {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%.1f", r.shift->unitsPerHour);
+        line += ",\"shift\":{\"start\":" + JsonString(r.shiftStart.value_or("")) +
+                ",\"passed\":" + std::to_string(r.shift->passed) +
+                ",\"failed\":" + std::to_string(r.shift->failed) + ",\"unitsPerHour\":" + rate +
+                ",\"meanMs\":" + std::to_string(r.shift->meanMs) +
+                ",\"slowestMs\":" + std::to_string(r.shift->slowestMs) +
+                ",\"elapsedMs\":" + std::to_string(r.shift->elapsedMs) + "}";
+    }
+    return line + "}";
 }
 
 bool AppendRunRecords(const std::string& path, const std::vector<RunRecord>& records,

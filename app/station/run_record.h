@@ -7,7 +7,11 @@
 // duration of each phase, the demo copy's result when the run made one, the result ("ok",
 // "failed", or "stopped" for a device the operator stopped; and, when the unit was read back
 // after programming, whether it verified) and its message. Facts that could not be learnt from
-// the device are written as null.
+// the device are written as null. A unit of continuous mode also carries its "unitMs" (worker
+// start to end) and "shift": the shift's start and its counters including this unit (passed,
+// failed, unitsPerHour, meanMs, slowestMs, elapsedMs), so a shift's last line holds its totals.
+
+#include "app/station/shift_counters.h"
 
 #include <cstdint>
 #include <optional>
@@ -51,6 +55,10 @@ struct RunRecord {
     std::optional<std::string> demo; // the demo copy: "ok", "failed", "not copied"
     std::optional<bool> verified;    // read back after programming: identical or not
     std::string message;
+    // Continuous mode only.
+    std::optional<std::uint32_t> unitMs;
+    std::optional<std::string> shiftStart;
+    std::optional<ShiftFigures> shift;
 };
 
 // The record as one line of JSON (without the line break).

@@ -19,6 +19,12 @@ struct StationLibrary {
     std::function<int()> deviceCount;               // Device_handle_set_get_count
     std::function<void*(int index)> deviceHandle;   // Device_handle_set_get_heald
     std::function<std::string(int index)> deviceId; // Device_handle_set_get_DevId
+    // The entry's interface path (DevId and instance): what tells units of one batch apart.
+    // Needed by continuous mode only.
+    std::function<std::string(int index)> devicePath;
+    // A device-change notification (ParseDeviceChange) for a front end whose page handles the
+    // platform's device-change messages itself (kestrel-cli); may be left empty.
+    std::function<int(unsigned event, const void* record)> deviceChange;
 
     // Boot image selection: probes the loader of probe.hDevice (filling loaderLevel and
     // loaderClass), returns the boot image path to write and sets result to -1 when the run is

@@ -4,6 +4,8 @@
 // the Qt Basic page and the command line show the same run. Every call comes from the thread
 // that owns the run state (the UI thread of the window, the loop thread of the command line).
 
+#include "app/station/shift_counters.h"
+
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -58,6 +60,11 @@ public:
     // The slot's result mark (a view without marks ignores it).
     virtual void SetSlotResult(int /*slot*/, SlotResult /*result*/) {}
     virtual void SetTitle(std::string_view title) = 0;
+    // Continuous mode is on (true) or has ended (false): while it is on, the ISP action stops it
+    // and reads "Stop".
+    virtual void SetContinuous(bool /*on*/) {}
+    // The shift's counters, after every unit of continuous mode.
+    virtual void SetShift(const ShiftFigures& /*figures*/) {}
 };
 
 } // namespace kestrel::station

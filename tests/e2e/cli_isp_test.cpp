@@ -204,4 +204,57 @@ TEST_F(Cli, DemoWorkspaceKeepsAnEditedWorkspaceUnlessForced) {
     EXPECT_NE(home.ReadFile("isp.ini").find("name=resource.img\n"), std::string::npos);
 }
 
+// Continuous mode through kestrel-cli: the shift ends by its unit limit or its time, every unit
+// present is programmed once and recorded with the shift's counters, and the chain goes on.
+struct ShiftCase {
+    const char* name;
+    const char* devices;
+    const char* options;
+    int status;
+    int units;   // recorded
+    int passed;  // of them
+    bool verify; // "verify" chained after the shift
+    friend void PrintTo(const ShiftCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ContinuousShift : public Cli, public ::testing::WithParamInterface<ShiftCase> {};
+
+TEST_P(ContinuousShift, RecordsEveryUnitOnceWithTheShiftsCounters) {
+    const ShiftCase& c = GetParam();
+    home.WriteFile("farm.ini", c.devices);
+    const Result r = Run("--home " + Home() + " --sim-config " + home.Path("farm.ini") +
+                         " isp --quiet --continuous " + c.options + " --timeout 120" +
+                         (c.verify ? " verify" : ""));
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_EQ(Count(r.out, "Unit ended: Dev"), static_cast<std::size_t>(c.units)) << r.out;
+    const std::string shift = "Shift: " + std::to_string(c.passed) + " passed, " +
+                              std::to_string(c.units - c.passed) + " failed, ";
+    EXPECT_NE(r.out.find("\n" + shift), std::string::npos) << "the summary's shift line\n" << r.out;
+    const std::string record = home.ReadFile("isp-runs.jsonl");
+    EXPECT_EQ(Count(record, "\n"), static_cast<std::size_t>(c.units)) << record;
+    EXPECT_EQ(Count(record, "\"result\":\"ok\""), static_cast<std::size_t>(c.passed)) << record;
+    if (c.units > 0) {
+        EXPECT_NE(record.find("\"passed\":" + std::to_string(c.passed) +
+                              ",\"failed\":" + std::to_string(c.units - c.passed)),
+                  std::string::npos)
+            << record;
+    }
+    if (c.verify) {
+        EXPECT_EQ(Count(r.out, "-> VERIFIED"), static_cast<std::size_t>(c.passed)) << r.out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shifts, ContinuousShift,
+    ::testing::Values(ShiftCase{"UnitLimit", kTwoDevices, "--units 2", 0, 2, 2, true},
+                      ShiftCase{"LimitBelowTheUnitsPresent", kTwoDevices, "--units 1", 0, 1, 1,
+                                false},
+                      ShiftCase{"TimeUp", "[device]\nlatency = zero\n", "--for 1", 0, 1, 1, false},
+                      ShiftCase{"NoUnitInTime", "", "--for 0.3", 3, 0, 0, false},
+                      ShiftCase{"AUnitFails",
+                                "[device]\nlatency = zero\n[device]\nlatency = zero\n"
+                                "fail = any:always:1167:400\n",
+                                "--units 2", 1, 2, 1, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
