@@ -81,7 +81,7 @@ bool IspPage::PrepareRun(const PathBoxes& typed, SettingsFiles files) {
         refusedFailures_ = 1;
         jobCount_ = 0;
         SetIspEnabled(true);
-        return true;
+        return false;
     }
     refusedFailures_ = CheckWorkspaceFirst();
     if (refusedFailures_ > 0) {
