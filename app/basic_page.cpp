@@ -170,6 +170,12 @@ QWidget* CBasicPg::OptionArea() {
     buttons->addWidget(logWindows_);
     buttons->addStretch();
     column->addLayout(buttons);
+    auto* line = new QHBoxLayout;
+    continuous_ = Tag(new QCheckBox(QString::fromLatin1(kContinuousText), area), ids::kContinuous);
+    shift_ = Tag(new QLabel(area), ids::kShiftCounters);
+    line->addWidget(continuous_);
+    line->addWidget(shift_, 1);
+    column->addLayout(line);
     column->addStretch();
 
     using S = station::PageSettings;
@@ -323,7 +329,13 @@ void CBasicPg::OnIsp() {
     typed.bootCode = bootEdit_->text().toStdString();
     typed.resource = resourceEdit_->text().toStdString();
     typed.demoDir = demoEdit_->text().toStdString();
-    page_->StartIsp(typed);
+    if (page_->ContinuousOn()) {
+        page_->StopContinuous();
+    } else if (continuous_->isChecked()) {
+        page_->StartContinuous(typed);
+    } else {
+        page_->StartIsp(typed);
+    }
 }
 
 void CBasicPg::OnClearAllLog() {
@@ -365,6 +377,15 @@ void CBasicPg::AppendLog(std::string_view text) {
 
 void CBasicPg::SetIspEnabled(bool enabled) {
     isp_->setEnabled(enabled);
+}
+
+void CBasicPg::SetContinuous(bool on) {
+    isp_->setText(QString::fromLatin1(on ? station::kStopText : "ISP"));
+    continuous_->setEnabled(!on);
+}
+
+void CBasicPg::SetShift(const station::ShiftFigures& figures) {
+    shift_->setText(Q(station::ShiftLine(figures)));
 }
 
 void CBasicPg::SetTitle(std::string_view title) {

@@ -4,6 +4,11 @@
 // implements StationView with its widgets and hands the ISP button and every notification to
 // the station's IspPage, which keeps the run state and the job table.
 //
+// Continuous mode: the "Continuous production" check box below the buttons makes the ISP button
+// start the shift (IspPage::StartContinuous); while it runs the button reads "Stop" and stops it,
+// the box is locked, and the label beside it shows the shift's counters. The box is a choice of
+// this window only and is not written to isp.ini.
+//
 // Settings: every choice is written to isp.ini at once (the Dram type also to config.ini); the
 // page starts from isp.ini. Control identifiers of the dialog template are kept as the property
 // "controlId" (control_id.h).
@@ -60,7 +65,12 @@ inline constexpr int kClearAllLog = 1015;
 inline constexpr int kClearRegistry = 1027;
 inline constexpr int kLogWindows = 1043;
 inline constexpr int kLog = 1042;
+// Continuous mode's row, below the buttons (not of the original template).
+inline constexpr int kContinuous = 1080;
+inline constexpr int kShiftCounters = 1081;
 } // namespace ids
+
+inline constexpr const char* kContinuousText = "Continuous production";
 
 // What a "..." button asks the operator for.
 struct PickRequest {
@@ -111,6 +121,8 @@ public:
     void AppendLog(std::string_view text) override;
     void SetIspEnabled(bool enabled) override;
     void SetTitle(std::string_view title) override;
+    void SetContinuous(bool on) override;
+    void SetShift(const station::ShiftFigures& figures) override;
 
     // The button handlers, callable as the buttons call them.
     void OnIsp();
@@ -151,6 +163,8 @@ private:
     QPushButton* romfs1Browse_ = nullptr;
     QPushButton* isp_ = nullptr;
     QPushButton* logWindows_ = nullptr;
+    QCheckBox* continuous_ = nullptr;
+    QLabel* shift_ = nullptr;
     QPlainTextEdit* log_ = nullptr;
     std::array<DeviceSlot*, station::kSlotCount> slots_{};
 };
