@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Developer entry point:
 #   ./dev.sh deps | build [preset] | test [preset] | fuzz [MINUTES] | run [args...] | release
+# Presets: default, asan, tsan, release, windows (MinGW-w64 cross build, tests under Wine).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -14,6 +15,7 @@ DEPS=(
     qemu-system-x86 linux-image-amd64 busybox-static libusbredirparser-dev cpio udev
     help2man dpkg-dev
     clang libclang-rt-dev
+    g++-mingw-w64-x86-64-posix wine64 libz-mingw-w64-dev googletest
 )
 
 deps() {
@@ -59,6 +61,10 @@ run_tests() {
             mkdir -p "build/$preset/sanitizer-reports"
             ;;
     esac
+    if [ "$preset" = windows ]; then
+        run_windows_tests
+        return
+    fi
     ctest --preset "$preset" -j "$(nproc)" || status=$?
     sanitizer_reports "$preset" || status=1
     return "$status"
@@ -82,6 +88,19 @@ fuzz() {
     cmake --build --preset asan --target fuzz_targets
     KESTREL_FUZZ_SECONDS=$seconds ctest --test-dir build/asan -L '^fuzz$' -j "$(nproc)" \
         --output-on-failure --timeout $((seconds + 600))
+}
+
+# The windows preset's test programs run under Wine, in a Wine prefix of the build tree (made on
+# first use). One Wine server is kept up for the whole run, instead of one started and stopped
+# for every test program.
+run_windows_tests() {
+    export WINEPREFIX="$PWD/build/windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    local server=/usr/lib/wine/wineserver
+    "$server" -p
+    local status=0
+    ctest --preset windows -j "$(nproc)" || status=$?
+    "$server" -k || true
+    return $status
 }
 
 # The workspace of `./dev.sh run`: the INI files and images of the demo run, kept between runs.

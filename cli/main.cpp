@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 
 #include "platform/clock/clock.h"
+#include "platform/environment/environment.h"
 #include "sim/backends/environment.h"
 
 #include <cstdio>
@@ -21,13 +22,13 @@ void ApplyEnvironment(const std::string& home, int simulate, const std::string& 
         kestrel::platform::SetSleepScale(sleepScale);
     }
     if (!home.empty()) {
-        setenv("KESTREL_HOME", home.c_str(), 1);
+        kestrel::platform::SetEnvironmentValue("KESTREL_HOME", home);
     }
     if (simulate >= 0) {
-        setenv("KESTREL_SIMULATE", std::to_string(simulate).c_str(), 1);
+        kestrel::platform::SetEnvironmentValue("KESTREL_SIMULATE", std::to_string(simulate));
     }
     if (!simConfig.empty()) {
-        setenv("KESTREL_SIM_CONFIG", simConfig.c_str(), 1);
+        kestrel::platform::SetEnvironmentValue("KESTREL_SIM_CONFIG", simConfig);
     }
     kestrel::sim::backends::InstallFromEnvironment();
 }

@@ -21,14 +21,28 @@ function(kestrel_target_options target)
         POSITION_INDEPENDENT_CODE ON)
 endfunction()
 
-# Programs export their symbols so that the process-wide platform services (message-box
-# handler, clock mode, device backend) resolve to one instance shared with the libraries.
+# Process-wide state (the device backend and handle table, the drives backend, the clock mode,
+# the message-box handler, the registry hive, the simulated devices' farm) lives in exactly one
+# module of a process: the shared libraries KestrelPlatform and KestrelSim. Kestrellib, the other
+# libraries, the programs and the tests all link them and call into that one instance; nothing
+# relies on one module's symbols overriding another's (ELF symbol interposition), which Windows
+# DLLs do not have. Such a library exports only what its headers mark with its API macro
+# (platform/export.h); everything else stays hidden. `define` is the macro set while the
+# library itself is compiled, which turns the marks into exports instead of imports.
+function(kestrel_shared_library target define)
+    kestrel_target_options(${target})
+    set_target_properties(${target} PROPERTIES
+        DEFINE_SYMBOL ${define}
+        CXX_VISIBILITY_PRESET hidden
+        VISIBILITY_INLINES_HIDDEN ON)
+endfunction()
+
+# A program of the project.
 function(kestrel_executable target)
     kestrel_target_options(${target})
     if(KESTREL_SANITIZE MATCHES "address")
         target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/asan_default_options.cpp)
     endif()
-    set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
 endfunction()
 
 # A GoogleTest program registered with CTest.

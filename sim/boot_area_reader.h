@@ -14,6 +14,7 @@
 // so a test that compares its output with the input file checks the host's work.
 
 #include "sim/page_source.h"
+#include "sim/sim_api.h"
 
 #include <cstdint>
 #include <optional>
@@ -58,7 +59,7 @@ struct BootAreaView {
 };
 
 // Decodes the boot area; nullopt with the reason in *error when it is damaged or absent.
-std::optional<BootAreaView> ReadBootArea(PageSource& source, const BootAreaGeometry& geometry,
-                                         std::string* error = nullptr);
+KESTREL_SIM_API std::optional<BootAreaView>
+ReadBootArea(PageSource& source, const BootAreaGeometry& geometry, std::string* error = nullptr);
 
 } // namespace kestrel::sim

@@ -4,6 +4,7 @@
 // codes, and the SD-card and serial-flash boot records. Each preset's geometry is what the
 // host's decoding of its identification bytes yields, so a test can compare the two.
 
+#include "sim/sim_api.h"
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,23 +35,23 @@ struct Chip {
 };
 
 // The preset of an identification class 0..11; nullopt for any other number.
-std::optional<Chip> ChipForClass(int idClass);
+KESTREL_SIM_API std::optional<Chip> ChipForClass(int idClass);
 
 // A chip that reports one of the small-page codes 0x73, 0x75, 0x76, 0x79 or 0xE6 as its id
 // byte 1; nullopt for another code.
-std::optional<Chip> SmallPageChip(std::uint8_t code);
+KESTREL_SIM_API std::optional<Chip> SmallPageChip(std::uint8_t code);
 
 // A device that boots from an SD card (id "SDBT") or from serial flash (id "SPI-NOR"): the
 // geometry travels in the record as it stands.
-Chip SdBootChip();
-Chip SpiFlashChip();
+KESTREL_SIM_API Chip SdBootChip();
+KESTREL_SIM_API Chip SpiFlashChip();
 
 // The chip of a default simulated device: 2048-byte pages, 64 pages per block, 4096 blocks,
 // ECC mode 0 (identification 2C DC 90 95 56, class 0).
-Chip DefaultChip();
+KESTREL_SIM_API Chip DefaultChip();
 
 // Parses a chip name as the configuration file gives it: "class0" .. "class11", "small73" (any
 // small-page code in hex), "sdbt", "spi". nullopt when unknown.
-std::optional<Chip> ChipByName(const std::string& name);
+KESTREL_SIM_API std::optional<Chip> ChipByName(const std::string& name);
 
 } // namespace kestrel::sim

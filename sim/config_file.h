@@ -4,6 +4,7 @@
 // device (or per `count` identical devices), key = value lines, '#' or ';' comments.
 
 #include "sim/device_config.h"
+#include "sim/sim_api.h"
 
 #include <string>
 #include <string_view>
@@ -15,18 +16,19 @@ inline constexpr std::size_t kMaxSimulatedDevices = 64;
 
 // Parses the text; on failure returns false with a message naming the line, and `devices`
 // holds nothing.
-bool ParseSimConfig(std::string_view text, std::vector<DeviceConfig>& devices, std::string& error);
+KESTREL_SIM_API bool ParseSimConfig(std::string_view text, std::vector<DeviceConfig>& devices,
+                                    std::string& error);
 
 // Reads and parses a file (at most 1 MiB).
-bool LoadSimConfigFile(const std::string& path, std::vector<DeviceConfig>& devices,
-                       std::string& error);
+KESTREL_SIM_API bool LoadSimConfigFile(const std::string& path, std::vector<DeviceConfig>& devices,
+                                       std::string& error);
 
 // The i-th default device of KESTREL_SIMULATE: a healthy class-0 device with loader level 2.
-DeviceConfig DefaultSimulatedDevice(std::size_t index);
+KESTREL_SIM_API DeviceConfig DefaultSimulatedDevice(std::size_t index);
 
 // Adds the devices the environment asks for to TheFarm(): KESTREL_SIM_CONFIG=file, else
 // KESTREL_SIMULATE=N (0..64) default devices. Returns false with a message when a variable is
 // set but unusable (nothing is added then). `requested` tells whether either variable is set.
-bool AddDevicesFromEnvironment(bool& requested, std::string& error);
+KESTREL_SIM_API bool AddDevicesFromEnvironment(bool& requested, std::string& error);
 
 } // namespace kestrel::sim

@@ -49,6 +49,7 @@
 #include "sim/latency_clock.h"
 #include "sim/nand_array.h"
 #include "sim/nand_controller.h"
+#include "sim/sim_api.h"
 
 #include <array>
 #include <chrono>
@@ -86,7 +87,7 @@ enum class HostErrorKind {
     kMalformedCommand,   // not operation code 0xC2, not 10 bytes, reserved bytes not 0
 };
 
-const char* HostErrorName(HostErrorKind kind);
+KESTREL_SIM_API const char* HostErrorName(HostErrorKind kind);
 
 struct HostError {
     HostErrorKind kind;
@@ -115,7 +116,7 @@ struct SysInfoWrite {
     std::vector<std::uint8_t> block; // 1024 bytes
 };
 
-class Device {
+class KESTREL_SIM_API Device {
 public:
     // The revision must be filled (the farm does it in Add); an empty instance is made from the
     // config's USB serial and port.

@@ -10,6 +10,7 @@
 //   config.failures.push_back({.subCommand = 0x12, .count = 3, .errorCode = 31});
 
 #include "sim/chip.h"
+#include "sim/sim_api.h"
 
 #include <cstdint>
 #include <map>
@@ -39,7 +40,7 @@ struct GrownBadBlock {
 // 40 MB/s of data (USB 2.0 mass-storage measurements); SLC 2 KiB pages read 25 us, program
 // 200 us, erase 1.5 ms; MLC pages of 4 KiB and more read 50 us, program 1.3 ms, erase 3 ms
 // (common NAND datasheets). Sources in docs/simulation.md.
-struct LatencyModel {
+struct KESTREL_SIM_API LatencyModel {
     double commandUs = 500.0;
     double bytesPerUs = 40.0; // 40 MB/s
     double pageReadUs = 25.0;
@@ -57,7 +58,7 @@ struct LatencyModel {
     static LatencyModel ForPageSize(std::uint32_t pageSize); // SLC up to 2 KiB, else MLC
 };
 
-struct DeviceConfig {
+struct KESTREL_SIM_API DeviceConfig {
     Chip chip = DefaultChip();
 
     // Loader signature at 0x9D800010: present unless `loaderSignature` is false (an old loader,

@@ -3,6 +3,7 @@
 // space stored sparsely in 4 KiB frames; bytes never written read 0. Not thread-safe: the
 // owning device serialises access.
 
+#include "sim/sim_api.h"
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -11,7 +12,7 @@
 
 namespace kestrel::sim {
 
-class DeviceMemory {
+class KESTREL_SIM_API DeviceMemory {
 public:
     // Both return false when the range runs past the end of the 32-bit address space.
     bool Write(std::uint32_t address, const std::uint8_t* data, std::size_t length);

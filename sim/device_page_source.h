@@ -5,13 +5,14 @@
 
 #include "sim/device.h"
 #include "sim/page_source.h"
+#include "sim/sim_api.h"
 
 #include <algorithm>
 #include <memory>
 
 namespace kestrel::sim {
 
-class DevicePageSource : public PageSource {
+class KESTREL_SIM_API DevicePageSource : public PageSource {
 public:
     explicit DevicePageSource(std::shared_ptr<const Device> device) : device_(std::move(device)) {}
     bool ReadPage(std::uint32_t physicalPage, std::span<std::uint8_t> out) override {

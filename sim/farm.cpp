@@ -102,8 +102,8 @@ void Farm::Broadcast(std::uint32_t event, const std::string& path) {
     }
 }
 
-// Process-wide state sits behind an accessor with external linkage: programs export their
-// symbols, so every module of the process resolves the accessor to one instance.
+// Process-wide: the farm exists once per process because it lives only in KestrelSim, the shared
+// library that Kestrellib, the programs and the tests all call into.
 Farm& TheFarm() {
     static Farm farm;
     return farm;

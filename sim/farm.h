@@ -1,6 +1,6 @@
 #pragma once
 // The simulated devices of the process: the set the devices layer's sim backend enumerates and
-// opens. It is process-wide (TheFarm(), an accessor with external linkage, like the other
+// opens. It is process-wide (TheFarm(), inside the shared library KestrelSim, like the other
 // process-wide services), so a test program reaches the very devices that Kestrellib talks to.
 //
 //   auto& farm = sim::TheFarm();
@@ -15,6 +15,7 @@
 // arrival and removal (on the thread that caused it, or the restart thread of the device).
 
 #include "sim/device.h"
+#include "sim/sim_api.h"
 
 #include <cstdint>
 #include <functional>
@@ -30,7 +31,7 @@ inline constexpr const char* kSharedRevision = "1.00";
 
 using PlugListener = std::function<void(std::uint32_t event, const std::string& path)>;
 
-class Farm {
+class KESTREL_SIM_API Farm {
 public:
     // Adds a device and plugs it in.
     std::shared_ptr<Device> Add(DeviceConfig config);
@@ -59,6 +60,6 @@ private:
 };
 
 // The process-wide set of simulated devices.
-Farm& TheFarm();
+KESTREL_SIM_API Farm& TheFarm();
 
 } // namespace kestrel::sim

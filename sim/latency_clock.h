@@ -18,12 +18,13 @@
 //   if (auto until = clock.Command(issued, cost)) sleep_until(*until);
 //   clock.Returned(steady_clock::now());
 
+#include "sim/sim_api.h"
 #include <chrono>
 #include <optional>
 
 namespace kestrel::sim {
 
-class LatencyClock {
+class KESTREL_SIM_API LatencyClock {
 public:
     using Clock = std::chrono::steady_clock;
 

@@ -17,6 +17,7 @@
 //   line.WaitIdle();
 
 #include "sim/device_config.h"
+#include "sim/sim_api.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -37,9 +38,9 @@ struct LineUnit {
 };
 
 // The port of slot k (0-based): "3-1.<k+1>", the ports of one hub.
-std::string LinePort(int slot);
+KESTREL_SIM_API std::string LinePort(int slot);
 
-class LineSimulator {
+class KESTREL_SIM_API LineSimulator {
 public:
     LineSimulator(std::vector<LineUnit> units, int slots);
     // Stops the operator (a swap under way is completed) and leaves the devices plugged in.

@@ -16,6 +16,7 @@
 
 #include "sim/chip.h"
 #include "sim/device_config.h"
+#include "sim/sim_api.h"
 
 #include <cstdint>
 #include <memory>
@@ -30,7 +31,7 @@ struct BlockStats {
     std::uint32_t programs = 0; // page programs that reached the block
 };
 
-class NandArray {
+class KESTREL_SIM_API NandArray {
 public:
     explicit NandArray(const DeviceConfig& config);
 

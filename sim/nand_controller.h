@@ -15,6 +15,7 @@
 // staged values). Every commit is kept in a history with the old and new values. Words of the
 // window not listed above are plain storage. Not thread-safe: the owning device serialises.
 
+#include "sim/sim_api.h"
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -35,7 +36,7 @@ struct ParameterChange {
     std::uint8_t after;
 };
 
-class NandController {
+class KESTREL_SIM_API NandController {
 public:
     explicit NandController(std::map<std::uint8_t, std::uint8_t> powerOnParameters);
 

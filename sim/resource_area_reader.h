@@ -10,6 +10,7 @@
 // mistake.
 
 #include "sim/page_source.h"
+#include "sim/sim_api.h"
 
 #include <cstdint>
 #include <optional>
@@ -41,11 +42,12 @@ struct ResourceAreaContent {
 };
 
 // The physical page of a layout page, as the device's NAND driver maps it.
-std::uint32_t DevicePhysicalPage(const ResourceAreaGeometry& geometry, std::uint32_t layoutPage);
+KESTREL_SIM_API std::uint32_t DevicePhysicalPage(const ResourceAreaGeometry& geometry,
+                                                 std::uint32_t layoutPage);
 
 // Decodes the area; nullopt with the reason in *error when no valid area is found.
-std::optional<ResourceAreaContent> ReadResourceArea(PageSource& source,
-                                                    const ResourceAreaGeometry& geometry,
-                                                    std::string* error = nullptr);
+KESTREL_SIM_API std::optional<ResourceAreaContent>
+ReadResourceArea(PageSource& source, const ResourceAreaGeometry& geometry,
+                 std::string* error = nullptr);
 
 } // namespace kestrel::sim

@@ -4,6 +4,8 @@
 // A fatal error prints its message on the error stream and ends the build with its status: the
 // exports catch BuildFailure and return the status instead of ending the process.
 
+#include "platform/printf_format.h"
+
 #include <cstdio>
 
 namespace kestrel::romfs {
@@ -29,11 +31,10 @@ public:
         : out_(out), err_(err), verbosity_(verbosity) {}
 
     bool Shows(int level) const { return level <= verbosity_; }
-    __attribute__((format(printf, 3, 4))) void Line(int level, const char* format, ...) const;
+    KESTREL_PRINTF_FORMAT(3, 4) void Line(int level, const char* format, ...) const;
     // A message on the error stream that does not end the build.
-    __attribute__((format(printf, 2, 3))) void Message(const char* format, ...) const;
-    [[noreturn]] __attribute__((format(printf, 3, 4))) void Fatal(int status, const char* format,
-                                                                  ...) const;
+    KESTREL_PRINTF_FORMAT(2, 3) void Message(const char* format, ...) const;
+    [[noreturn]] KESTREL_PRINTF_FORMAT(3, 4) void Fatal(int status, const char* format, ...) const;
 
 private:
     std::FILE* out_;

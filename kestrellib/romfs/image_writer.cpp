@@ -1,7 +1,6 @@
 #include "kestrellib/romfs/image_writer.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace kestrel::romfs {
@@ -96,7 +95,7 @@ CopyResult ImageWriter::Copy(const platform::File& in, std::uint64_t length) {
             return {CopyResult::kReadFailed, result.copied, 0};
         }
         if (n < 0) {
-            if (error == ENOSPC || error == EFBIG || error == EDQUOT) {
+            if (platform::IsOutOfSpaceError(error)) {
                 return {CopyResult::kWriteFailed, result.copied, error};
             }
             // Not possible here, or not clear which side failed: reading and writing in turn

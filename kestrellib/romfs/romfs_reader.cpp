@@ -1,6 +1,7 @@
 #include "kestrellib/romfs/romfs_reader.h"
 
 #include "platform/files/files.h"
+#include "platform/printf_format.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -11,7 +12,7 @@ namespace kestrel::romfs {
 
 namespace {
 
-__attribute__((format(printf, 2, 3))) bool Fail(std::string* error, const char* format, ...) {
+KESTREL_PRINTF_FORMAT(2, 3) bool Fail(std::string* error, const char* format, ...) {
     char text[512];
     va_list args;
     va_start(args, format);

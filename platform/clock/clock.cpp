@@ -7,8 +7,8 @@
 #include <thread>
 
 namespace kestrel::platform {
-// Process-wide state sits behind an accessor with external linkage: programs export their
-// symbols, so every module of the process resolves the accessor to one instance.
+// Process-wide state. It exists once per process because it lives only in KestrelPlatform, the
+// shared library every module calls into; the accessor itself is not exported.
 namespace detail {
 
 struct ClockState {
@@ -62,7 +62,11 @@ UtcTime SystemTimeUtc() {
     const auto now = system_clock::now();
     const std::time_t t = system_clock::to_time_t(now);
     std::tm tm{};
+#if defined(_WIN32)
+    gmtime_s(&tm, &t);
+#else
     gmtime_r(&t, &tm);
+#endif
     const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
     return UtcTime{
         static_cast<std::uint16_t>(tm.tm_year + 1900), static_cast<std::uint16_t>(tm.tm_mon + 1),

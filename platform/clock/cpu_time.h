@@ -6,9 +6,11 @@
 // Backends: cpu_time_linux.cpp (getrusage), cpu_time_win32.cpp (GetProcessTimes). std::clock
 // is not used: on Windows it measures wall time.
 
+#include "platform/export.h"
+
 namespace kestrel::platform {
 
 // User plus system CPU seconds of this process so far; 0 when the system cannot tell.
-double ProcessCpuSeconds();
+KESTREL_PLATFORM_API double ProcessCpuSeconds();
 
 } // namespace kestrel::platform

@@ -12,8 +12,8 @@
 #include <utility>
 
 namespace kestrel::platform::devices {
-// Process-wide state sits behind an accessor with external linkage: programs export their
-// symbols, so every module of the process resolves the accessor to one instance.
+// Process-wide state. It exists once per process because it lives only in KestrelPlatform, the
+// shared library every module calls into; the accessor itself is not exported.
 namespace detail {
 
 // Lock order: monitorLock, then a backend's own locks (a backend may call Dispatch while holding
@@ -32,7 +32,7 @@ struct DevicesState {
     std::map<std::uint64_t, HotplugCallback> subscribers;
     std::uint64_t nextSubscriber = 1;
     std::shared_ptr<Backend> monitorBackend; // backend whose monitor runs, or null
-    BackendFactory defaultFactory = &MakeLinuxBackend;
+    BackendFactory defaultFactory = &MakeSystemBackend;
 
     // Held while callbacks run, so that unsubscribing waits for a running callback.
     std::mutex dispatchLock;
@@ -274,6 +274,11 @@ void Subscription::Reset() {
     std::lock_guard waitForDispatch(s.dispatchLock);
 }
 
+// Makes the subscriptions this layer hands out (Subscription's constructor from an id is private).
+struct SubscriptionAccess {
+    static Subscription Make(std::uint64_t id) { return Subscription(id); }
+};
+
 Subscription Subscribe(HotplugCallback callback) {
     if (!callback) {
         return Subscription();
@@ -290,7 +295,7 @@ Subscription Subscribe(HotplugCallback callback) {
     std::lock_guard guard(s.lock);
     const std::uint64_t id = s.nextSubscriber++;
     s.subscribers.emplace(id, std::move(callback));
-    return Subscription(id);
+    return SubscriptionAccess::Make(id);
 }
 
 Subscription SubscribeWindow(WindowHandle window) {
@@ -312,7 +317,7 @@ std::shared_ptr<Backend> CurrentBackend() {
 void SetDefaultBackendFactory(BackendFactory factory) {
     auto& s = State();
     std::lock_guard guard(s.lock);
-    s.defaultFactory = factory != nullptr ? factory : &MakeLinuxBackend;
+    s.defaultFactory = factory != nullptr ? factory : &MakeSystemBackend;
 }
 
 void UseBackend(std::shared_ptr<Backend> backend) {

@@ -20,6 +20,7 @@
 // of their own. The selection and the handle table are process-wide: every module of the
 // process sees the same.
 
+#include "platform/export.h"
 #include "platform/messages/message_sink.h"
 
 #include <cstddef>
@@ -95,14 +96,15 @@ inline constexpr std::size_t kBroadcastNameOffset = 28;
 
 // Builds the device-interface broadcast record for an interface name: u32 size, u32 device type
 // 5, u32 reserved, the disk interface class identifier, the name and its NUL.
-std::vector<unsigned char> MakeInterfaceBroadcast(const std::string& interfaceName);
+KESTREL_PLATFORM_API std::vector<unsigned char>
+MakeInterfaceBroadcast(const std::string& interfaceName);
 
 // ---------------------------------------------------------------------------------------------
 // The operations table every backend implements. Each entry says who calls it, on which thread
 // and what it may return.
 
 // One open device. Destroying it closes the device.
-class Connection {
+class KESTREL_PLATFORM_API Connection {
 public:
     virtual ~Connection() = default;
     // Called by Send below, on the thread of the device's worker (one request at a time per
@@ -119,7 +121,7 @@ public:
 // What a backend's hot-plug monitor reports: an event code above and the interface path.
 using BackendEventSink = std::function<void(std::uint32_t event, const std::string& path)>;
 
-class Backend {
+class KESTREL_PLATFORM_API Backend {
 public:
     virtual ~Backend() = default;
     virtual const char* Name() const = 0;
@@ -149,31 +151,31 @@ public:
 // The layer's calls, used by the device set and the vendor transport.
 
 // Present disk interfaces of the model; false when the list cannot be obtained.
-bool Enumerate(std::vector<InterfaceInfo>& interfaces);
+KESTREL_PLATFORM_API bool Enumerate(std::vector<InterfaceInfo>& interfaces);
 
 // Opens a device by interface path; null on failure with *error set (error may be null).
-DeviceHandle Open(const std::string& path, int* error = nullptr);
+KESTREL_PLATFORM_API DeviceHandle Open(const std::string& path, int* error = nullptr);
 
 // Closes a handle; false when the handle is null or not open.
-bool Close(DeviceHandle handle);
+KESTREL_PLATFORM_API bool Close(DeviceHandle handle);
 
 // Sends one command. 0 on success, otherwise the error code (kErrorInvalidHandle for a handle
 // that is not open).
-int Send(DeviceHandle handle, const ScsiRequest& request);
+KESTREL_PLATFORM_API int Send(DeviceHandle handle, const ScsiRequest& request);
 
 // Whether the device behind the handle is gone for good: the handle is not open (never was, or
 // was closed, as the device set does on a removal), or a command on it failed with the error of
 // a vanished device (Connection::IsGoneError). Every further Send on a handle gone that way
 // fails at once with kErrorNotConnected, without reaching the device; callers stop retrying.
-bool IsGone(DeviceHandle handle);
+KESTREL_PLATFORM_API bool IsGone(DeviceHandle handle);
 
 // Present devices of the model that cannot be opened for lack of rights or of a device node
 // (the udev rule not installed, the operator not in the rule's group), so that a front end can
 // tell "no access" apart from "no device".
-std::vector<AccessProblem> InaccessibleDevices();
+KESTREL_PLATFORM_API std::vector<AccessProblem> InaccessibleDevices();
 
 // Number of handles open now (for tests and diagnostics).
-std::size_t OpenHandleCount();
+KESTREL_PLATFORM_API std::size_t OpenHandleCount();
 
 // ---------------------------------------------------------------------------------------------
 // Hot-plug. A subscriber receives (event, record): the event code and the device-interface
@@ -182,7 +184,7 @@ std::size_t OpenHandleCount();
 
 using HotplugCallback = std::function<void(std::uint32_t event, const void* record)>;
 
-class Subscription {
+class KESTREL_PLATFORM_API Subscription {
 public:
     Subscription() = default;
     ~Subscription();
@@ -194,7 +196,7 @@ public:
     void Reset(); // unsubscribes; once it returns the callback is not running and never runs
 
 private:
-    friend Subscription Subscribe(HotplugCallback callback);
+    friend struct SubscriptionAccess; // the layer's own code, which hands subscriptions out
     explicit Subscription(std::uint64_t id) : id_(id) {}
     std::uint64_t id_ = 0;
 };
@@ -203,30 +205,36 @@ private:
 // give it ("\\?\USBSTOR#DISK&VEN_..."); the device set tests it for "USBSTOR" case-sensitively.
 //
 // Subscribes; an inactive subscription when the backend's monitor cannot be started.
-Subscription Subscribe(HotplugCallback callback);
+KESTREL_PLATFORM_API Subscription Subscribe(HotplugCallback callback);
 
 // Subscribes a window: every change is posted as kDeviceChangeMessage with wParam the event and
 // lParam pointing at the message's own copy of the broadcast record (so the window's thread
 // calls ParseDeviceChange(wParam, lParam) as it would on Windows).
-Subscription SubscribeWindow(WindowHandle window);
+KESTREL_PLATFORM_API Subscription SubscribeWindow(WindowHandle window);
 
 // ---------------------------------------------------------------------------------------------
 // Backend selection (process-wide).
 
 // The backend in use: the one installed last, or on first use the default factory's.
-std::shared_ptr<Backend> CurrentBackend();
+KESTREL_PLATFORM_API std::shared_ptr<Backend> CurrentBackend();
 
 // Installs a backend (tests, --simulate). Open handles stay with the backend that opened them;
 // hot-plug subscriptions move to the new backend.
-void UseBackend(std::shared_ptr<Backend> backend);
+KESTREL_PLATFORM_API void UseBackend(std::shared_ptr<Backend> backend);
 
 // The factory CurrentBackend calls on first use when no backend was installed: the platform's
 // real backend unless a layer above sets another (the simulated station sets one that reads the
 // environment, sim/backends/environment.h). Null restores the real backend.
 using BackendFactory = std::shared_ptr<Backend> (*)();
-void SetDefaultBackendFactory(BackendFactory factory);
+KESTREL_PLATFORM_API void SetDefaultBackendFactory(BackendFactory factory);
 
-// The platform's real backend: /sys, /dev and the real system calls.
-std::shared_ptr<Backend> MakeLinuxBackend();
+// The platform's real backend: on Linux the sysfs scan with SG_IO (linux_backend.h), on Windows
+// SetupAPI with the SCSI pass-through (windows_backend.h), each over the real system calls.
+KESTREL_PLATFORM_API std::shared_ptr<Backend> MakeSystemBackend();
+
+#if !defined(_WIN32)
+// The Linux backend over /sys, /dev and the real system calls.
+KESTREL_PLATFORM_API std::shared_ptr<Backend> MakeLinuxBackend();
+#endif
 
 } // namespace kestrel::platform::devices

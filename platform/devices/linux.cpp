@@ -271,6 +271,10 @@ std::shared_ptr<Backend> MakeLinuxBackend(LinuxBackendOptions options) {
     return std::make_shared<LinuxBackend>(std::move(options));
 }
 
+std::shared_ptr<Backend> MakeSystemBackend() {
+    return MakeLinuxBackend();
+}
+
 std::shared_ptr<Backend> MakeLinuxBackend() {
     return MakeLinuxBackend(LinuxBackendOptions{});
 }

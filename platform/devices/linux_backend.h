@@ -10,6 +10,7 @@
 // sent to a handle this backend did not open.
 
 #include "platform/devices/devices.h"
+#include "platform/export.h"
 
 #include <cstdint>
 #include <functional>
@@ -36,8 +37,8 @@ struct LinuxModelDisk {
 // Scans <sysfsRoot>/bus/scsi/devices for disks of the model. Never opens a device node. A disk
 // without a SCSI generic node cannot be driven and is left out, unless keepWithoutNode asks for
 // it (with sgNode empty), to tell the user why it is not used.
-std::vector<LinuxModelDisk> ScanModelDisks(const std::string& sysfsRoot,
-                                           bool keepWithoutNode = false);
+KESTREL_PLATFORM_API std::vector<LinuxModelDisk> ScanModelDisks(const std::string& sysfsRoot,
+                                                                bool keepWithoutNode = false);
 
 // The system calls the backend makes, replaceable by tests. Each returns what the system call
 // returns, with errno set on failure.
@@ -51,7 +52,7 @@ struct LinuxSystemCalls {
     std::function<int(const char* path)> accessReadWrite;
 };
 
-LinuxSystemCalls RealLinuxSystemCalls();
+KESTREL_PLATFORM_API LinuxSystemCalls RealLinuxSystemCalls();
 
 struct LinuxBackendOptions {
     std::string sysfsRoot = "/sys";
@@ -63,11 +64,11 @@ struct LinuxBackendOptions {
     std::string udevControl = "/run/udev/control";
 };
 
-std::shared_ptr<Backend> MakeLinuxBackend(LinuxBackendOptions options);
+KESTREL_PLATFORM_API std::shared_ptr<Backend> MakeLinuxBackend(LinuxBackendOptions options);
 
 // What changed between two scans, as device-change events in the order they are announced:
 // removals first, then arrivals.
-std::vector<std::pair<std::uint32_t, std::string>>
+KESTREL_PLATFORM_API std::vector<std::pair<std::uint32_t, std::string>>
 DiffScans(const std::vector<LinuxModelDisk>& before, const std::vector<LinuxModelDisk>& after);
 
 } // namespace kestrel::platform::devices

@@ -3,6 +3,7 @@
 // disk's SCSI inquiry strings and its instance part. Every backend presents its devices this way
 // so the device-set logic that reduces paths to identities runs unchanged.
 
+#include "platform/export.h"
 #include <string>
 #include <string_view>
 
@@ -12,22 +13,26 @@ namespace kestrel::platform::devices {
 // lower case, with blanks inside each field turned into '_' and surrounding blanks dropped.
 // Characters that would break the path's fields ('#', '\\', '&' in the inquiry strings, '#' and
 // '\\' in the instance) become '_' as well.
-std::string UsbStorInterfacePath(std::string_view vendor, std::string_view product,
-                                 std::string_view revision, std::string_view instance);
+KESTREL_PLATFORM_API std::string UsbStorInterfacePath(std::string_view vendor,
+                                                      std::string_view product,
+                                                      std::string_view revision,
+                                                      std::string_view instance);
 
 // The instance part of a USB disk's path on Linux and in the simulation: "<serial>&<port>&<lun>",
 // or "kestrel&<port>&<lun>" when the device reports no USB serial. The port (the USB port path,
 // e.g. "1-1.2") keeps it unique among present devices even when units of one batch share a
 // serial, and lets a unit that restarts on its port be found again.
-std::string UsbStorInstance(std::string_view serial, std::string_view port, std::string_view lun);
+KESTREL_PLATFORM_API std::string UsbStorInstance(std::string_view serial, std::string_view port,
+                                                 std::string_view lun);
 
 // "<vendor> <product> USB Device", each inquiry string trimmed.
-std::string UsbStorFriendlyName(std::string_view vendor, std::string_view product);
+KESTREL_PLATFORM_API std::string UsbStorFriendlyName(std::string_view vendor,
+                                                     std::string_view product);
 
 // Upper-case copy (ASCII), as the device set keeps paths and identities.
-std::string ToUpperAscii(std::string_view text);
+KESTREL_PLATFORM_API std::string ToUpperAscii(std::string_view text);
 
 // Equality without regard to ASCII case.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+KESTREL_PLATFORM_API bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 } // namespace kestrel::platform::devices

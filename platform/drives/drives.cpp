@@ -23,7 +23,7 @@ std::shared_ptr<Backend>& BackendSlot() {
 }
 
 BackendFactory& DefaultFactory() {
-    static BackendFactory factory = &MakeLinuxBackend;
+    static BackendFactory factory = &MakeSystemBackend;
     return factory;
 }
 
@@ -116,7 +116,7 @@ void UseBackend(std::shared_ptr<Backend> backend) {
 
 void SetDefaultBackendFactory(BackendFactory factory) {
     std::lock_guard guard(BackendLock());
-    DefaultFactory() = factory != nullptr ? factory : &MakeLinuxBackend;
+    DefaultFactory() = factory != nullptr ? factory : &MakeSystemBackend;
 }
 
 } // namespace kestrel::platform::drives

@@ -13,6 +13,7 @@
 // simulated devices' folders); tests may install one of their own. Every call asks the backend
 // anew; nothing is cached. All calls may be made from any thread.
 
+#include "platform/export.h"
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -49,27 +50,27 @@ struct Drive {
 };
 
 // "X:\" for a letter.
-std::string RootOf(char letter);
+KESTREL_PLATFORM_API std::string RootOf(char letter);
 
 // The letter a root names, upper case, or 0 when root is not of the form "X:", "X:\" or "X:/".
-char LetterOf(std::string_view root);
+KESTREL_PLATFORM_API char LetterOf(std::string_view root);
 
 // GetDriveType: the type of the drive at root; kDriveNoRootDir when no drive has the letter or
 // root is malformed.
-unsigned DriveType(std::string_view root);
+KESTREL_PLATFORM_API unsigned DriveType(std::string_view root);
 
 // GetDiskFreeSpaceEx: true, filling space (may be null), when the drive's file system answers,
 // that is when it holds readable media.
-bool DiskFreeSpace(std::string_view root, FreeSpace* space);
+KESTREL_PLATFORM_API bool DiskFreeSpace(std::string_view root, FreeSpace* space);
 
 // The directory through which the files of the drive at root are reached, ending without a
 // separator; empty when no drive has the letter or it holds no readable media.
-std::string RootDirectory(std::string_view root);
+KESTREL_PLATFORM_API std::string RootDirectory(std::string_view root);
 
 // ---------------------------------------------------------------------------------------------
 // Backends.
 
-class Backend {
+class KESTREL_PLATFORM_API Backend {
 public:
     virtual ~Backend() = default;
     virtual const char* Name() const = 0;
@@ -79,15 +80,15 @@ public:
 };
 
 // The backend in use: the one installed last, or on first use the default factory's.
-std::shared_ptr<Backend> CurrentBackend();
+KESTREL_PLATFORM_API std::shared_ptr<Backend> CurrentBackend();
 // Installs a backend (tests, simulation).
-void UseBackend(std::shared_ptr<Backend> backend);
+KESTREL_PLATFORM_API void UseBackend(std::shared_ptr<Backend> backend);
 
 // The factory CurrentBackend calls on first use when no backend was installed: the platform's
 // real drives unless a layer above sets another (the simulated station sets one that reads the
 // environment). Null restores the real drives.
 using BackendFactory = std::shared_ptr<Backend> (*)();
-void SetDefaultBackendFactory(BackendFactory factory);
+KESTREL_PLATFORM_API void SetDefaultBackendFactory(BackendFactory factory);
 
 // A folder offered as a drive.
 struct FolderDrive {
@@ -97,9 +98,15 @@ struct FolderDrive {
 };
 
 // Offers the folders, in order, as D:, E:, ...
-std::shared_ptr<Backend> MakeFolderBackend(std::vector<FolderDrive> folders);
+KESTREL_PLATFORM_API std::shared_ptr<Backend> MakeFolderBackend(std::vector<FolderDrive> folders);
 
+// The platform's real drives: on Linux the mounted removable file systems
+// (/proc/self/mountinfo and /sys), on Windows the real drive letters D: to Z:.
+KESTREL_PLATFORM_API std::shared_ptr<Backend> MakeSystemBackend();
+
+#if !defined(_WIN32)
 // Mounted removable file systems (/proc/self/mountinfo and /sys).
-std::shared_ptr<Backend> MakeLinuxBackend();
+KESTREL_PLATFORM_API std::shared_ptr<Backend> MakeLinuxBackend();
+#endif
 
 } // namespace kestrel::platform::drives

@@ -150,6 +150,10 @@ std::vector<std::string> RemovableMountPoints(const std::vector<MountEntry>& ent
     return mountPoints;
 }
 
+std::shared_ptr<Backend> MakeSystemBackend() {
+    return MakeLinuxBackend();
+}
+
 std::shared_ptr<Backend> MakeLinuxBackend() {
     return std::make_shared<LinuxBackend>();
 }

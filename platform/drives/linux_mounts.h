@@ -8,6 +8,7 @@
 // Each block device counts once, at its first mount point in byte order; the drives are ordered
 // by device number (major, then minor), so a drive keeps its place while devices before it stay.
 
+#include "platform/export.h"
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,13 +24,14 @@ struct MountEntry {
 };
 
 // Parses /proc/<pid>/mountinfo text; malformed lines are left out.
-std::vector<MountEntry> ParseMountInfo(std::string_view text);
+KESTREL_PLATFORM_API std::vector<MountEntry> ParseMountInfo(std::string_view text);
 
 // Whether the block device major:minor is removable, read below sysfsRoot.
-bool IsRemovableBlockDevice(const std::string& sysfsRoot, std::uint32_t major, std::uint32_t minor);
+KESTREL_PLATFORM_API bool IsRemovableBlockDevice(const std::string& sysfsRoot, std::uint32_t major,
+                                                 std::uint32_t minor);
 
 // The mount points of the removable file systems among entries, in drive order.
-std::vector<std::string> RemovableMountPoints(const std::vector<MountEntry>& entries,
-                                              const std::string& sysfsRoot);
+KESTREL_PLATFORM_API std::vector<std::string>
+RemovableMountPoints(const std::vector<MountEntry>& entries, const std::string& sysfsRoot);
 
 } // namespace kestrel::platform::drives

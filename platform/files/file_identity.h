@@ -4,6 +4,8 @@
 // serial number and the file index); two names share it when one is a hard or symbolic link to
 // the other, or both lead through links to the same file.
 
+#include "platform/export.h"
+
 #include <cstdint>
 #include <string>
 
@@ -17,14 +19,14 @@ struct FileIdentity {
 
 // The identity of the file path leads to, following links. 0 or an error number (a missing
 // file gives the host's "not found" error).
-int IdentifyFile(const std::string& path, FileIdentity* identity);
+KESTREL_PLATFORM_API int IdentifyFile(const std::string& path, FileIdentity* identity);
 
 // Whether both names lead to one existing file. False when either does not exist.
-bool SameFile(const std::string& a, const std::string& b);
+KESTREL_PLATFORM_API bool SameFile(const std::string& a, const std::string& b);
 
 // Whether an output written beside path may be renamed over it: nothing is there yet (or what is
 // there cannot be examined, so that creating the output reports why), or it is a regular file,
 // through links. A directory, device, pipe or socket is never replaced.
-bool IsReplaceableOutput(const std::string& path);
+KESTREL_PLATFORM_API bool IsReplaceableOutput(const std::string& path);
 
 } // namespace kestrel::platform

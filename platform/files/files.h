@@ -6,6 +6,7 @@
 //
 // Thread use: objects are not shared between threads; free functions may run on any thread.
 
+#include "platform/export.h"
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,13 +33,17 @@ struct EntryStatus {
 };
 
 // The operating system's text for an error number.
-std::string ErrorText(int error);
+KESTREL_PLATFORM_API std::string ErrorText(int error);
+
+// Whether an error number says that the target file system or the caller's quota is full, or
+// that the file would grow past what the file system allows.
+KESTREL_PLATFORM_API bool IsOutOfSpaceError(int error);
 
 // Examines path, following a final link (used for the root of a tree). 0 or an error number.
-int ExamineFollowingLinks(const std::string& path, EntryStatus* status);
+KESTREL_PLATFORM_API int ExamineFollowingLinks(const std::string& path, EntryStatus* status);
 
 // One open directory. Names come in the order the host lists them, "." and ".." left out.
-class DirectoryReader {
+class KESTREL_PLATFORM_API DirectoryReader {
 public:
     DirectoryReader() = default;
     ~DirectoryReader();
@@ -58,7 +63,7 @@ private:
 };
 
 // One open file. Reads and writes name their offset; nothing depends on a file position.
-class File {
+class KESTREL_PLATFORM_API File {
 public:
     File() = default;
     ~File();
@@ -95,10 +100,10 @@ private:
 };
 
 // Replaces to with from in one step. 0 or an error number.
-int RenameReplacing(const std::string& from, const std::string& to);
+KESTREL_PLATFORM_API int RenameReplacing(const std::string& from, const std::string& to);
 // Removes a file; a missing file is not an error. 0 or an error number.
-int RemoveFile(const std::string& path);
+KESTREL_PLATFORM_API int RemoveFile(const std::string& path);
 // Whether path names an existing regular file.
-bool RegularFileExists(const std::string& path);
+KESTREL_PLATFORM_API bool RegularFileExists(const std::string& path);
 
 } // namespace kestrel::platform

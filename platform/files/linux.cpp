@@ -216,6 +216,10 @@ int RenameReplacing(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+bool IsOutOfSpaceError(int error) {
+    return error == ENOSPC || error == EFBIG || error == EDQUOT;
+}
+
 int RemoveFile(const std::string& path) {
     if (::unlink(path.c_str()) == 0 || errno == ENOENT) {
         return 0;

@@ -98,7 +98,9 @@ void CloseFind(void* handle) {
 
 } // namespace
 
-DirectoryReader::~DirectoryReader() { CloseFind(handle_); }
+DirectoryReader::~DirectoryReader() {
+    CloseFind(handle_);
+}
 
 int DirectoryReader::Open(const std::string& path) {
     CloseFind(std::exchange(handle_, nullptr));
@@ -255,6 +257,12 @@ int RenameReplacing(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)
                ? 0
                : static_cast<int>(GetLastError());
+}
+
+bool IsOutOfSpaceError(int error) {
+    constexpr int kDiskQuotaExceeded = 1295; // ERROR_DISK_QUOTA_EXCEEDED, not in every SDK
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
+           error == ERROR_FILE_TOO_LARGE || error == kDiskQuotaExceeded;
 }
 
 int RemoveFile(const std::string& path) {

@@ -5,9 +5,11 @@
 // point and still write what it owes (summary, records); a second request ends the process at
 // once, as an unwatched one would. Without a watch the system's default applies.
 
+#include "platform/export.h"
+
 namespace kestrel::platform {
 
-class InterruptWatch {
+class KESTREL_PLATFORM_API InterruptWatch {
 public:
     InterruptWatch();  // installs the handlers; at most one watch at a time
     ~InterruptWatch(); // restores the previous handling

@@ -9,8 +9,8 @@
 #include <vector>
 
 namespace kestrel::platform {
-// Process-wide state sits behind an accessor with external linkage: programs export their
-// symbols, so every module of the process resolves the accessor to one instance.
+// Process-wide state. It exists once per process because it lives only in KestrelPlatform, the
+// shared library every module calls into; the accessor itself is not exported.
 namespace detail {
 
 struct BoxState {

@@ -8,6 +8,7 @@
 // MessageBoxDeviceScope, so that a handler can tell whose box it shows even when the text does
 // not begin with the device index.
 
+#include "platform/export.h"
 #include <functional>
 #include <string>
 
@@ -16,16 +17,16 @@ namespace kestrel::platform {
 using MessageBoxHandler = std::function<void(const std::string& text, const std::string& caption)>;
 
 // Shows the text and returns once it was confirmed.
-void ShowMessageBox(const std::string& text, const std::string& caption = {});
+KESTREL_PLATFORM_API void ShowMessageBox(const std::string& text, const std::string& caption = {});
 
 // Installs a handler (an empty one restores the default) and returns the previous one.
-MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
+KESTREL_PLATFORM_API MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 
 // The device the calling thread works for, or -1 when it names none.
-int MessageBoxDevice();
+KESTREL_PLATFORM_API int MessageBoxDevice();
 
 // Names the calling thread's device for as long as the scope lives.
-class MessageBoxDeviceScope {
+class KESTREL_PLATFORM_API MessageBoxDeviceScope {
 public:
     explicit MessageBoxDeviceScope(int device);
     ~MessageBoxDeviceScope();

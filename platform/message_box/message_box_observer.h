@@ -4,6 +4,8 @@
 // per device) observes, whatever handler shows the boxes. An observer must not block and must
 // stay valid until it is removed.
 
+#include "platform/export.h"
+
 #include <functional>
 #include <string>
 
@@ -12,7 +14,7 @@ namespace kestrel::platform {
 using MessageBoxObserver = std::function<void(const std::string& text)>;
 
 // Returns an id for RemoveMessageBoxObserver.
-int AddMessageBoxObserver(MessageBoxObserver observer);
-void RemoveMessageBoxObserver(int id);
+KESTREL_PLATFORM_API int AddMessageBoxObserver(MessageBoxObserver observer);
+KESTREL_PLATFORM_API void RemoveMessageBoxObserver(int id);
 
 } // namespace kestrel::platform

@@ -5,6 +5,7 @@
 // then receives lParam pointing at that copy, valid while it handles the message, so the
 // producer's own record may change or die as soon as the post returns.
 
+#include "platform/export.h"
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -29,7 +30,7 @@ struct WindowMessage {
     }
 };
 
-class MessageSink {
+class KESTREL_PLATFORM_API MessageSink {
 public:
     virtual ~MessageSink() = default;
     // Called on the producing thread; must not block on the consumer.
@@ -38,7 +39,7 @@ public:
 
 // A sink that queues messages for a consumer thread to take in posting order (the order of all
 // posts, hence also of each producing thread's posts).
-class QueueSink : public MessageSink {
+class KESTREL_PLATFORM_API QueueSink : public MessageSink {
 public:
     void Post(WindowMessage message) override;
     // Takes the oldest message, waiting up to timeoutMs; nullopt when none arrived.
@@ -56,12 +57,13 @@ private:
 using WindowHandle = void*; // a MessageSink*, or null
 
 // Posts to the sink behind handle; false when the handle is null.
-bool PostWindowMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
-                       std::intptr_t lParam);
+KESTREL_PLATFORM_API bool PostWindowMessage(WindowHandle window, std::uint32_t message,
+                                            std::uintptr_t wParam, std::intptr_t lParam);
 
 // Posts with a copy of size bytes at data owned by the message.
-bool PostWindowMessageCopy(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
-                           const void* data, std::size_t size);
+KESTREL_PLATFORM_API bool PostWindowMessageCopy(WindowHandle window, std::uint32_t message,
+                                                std::uintptr_t wParam, const void* data,
+                                                std::size_t size);
 
 inline WindowHandle ToWindowHandle(MessageSink* sink) {
     return static_cast<void*>(sink);

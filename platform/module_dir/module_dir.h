@@ -5,20 +5,21 @@
 // files in a writable place (a relative KESTREL_HOME is taken from the current directory, so
 // the module directory is always a full path).
 
+#include "platform/export.h"
 #include <string>
 #include <string_view>
 
 namespace kestrel::platform {
 
 // The module directory, always ending in the path separator.
-std::string ModuleDirectory();
+KESTREL_PLATFORM_API std::string ModuleDirectory();
 
 // ModuleDirectory() followed by fileName.
-std::string ModuleFilePath(std::string_view fileName);
+KESTREL_PLATFORM_API std::string ModuleFilePath(std::string_view fileName);
 
 // A path as the station's INI files give it: an absolute path as it stands, a relative one
 // taken from the module directory (so a workspace copied elsewhere uses its own files), and an
 // empty path stays empty.
-std::string ModuleRelativePath(std::string_view path);
+KESTREL_PLATFORM_API std::string ModuleRelativePath(std::string_view path);
 
 } // namespace kestrel::platform

@@ -13,6 +13,7 @@
 //   to no section and no query reaches them;
 // - a line starting with ';' is a comment; '#' starts an ordinary key name.
 
+#include "platform/export.h"
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -47,7 +48,7 @@ struct IniLine {
     std::string text;  // the whole line as written, without its line end
 };
 
-class IniDocument {
+class KESTREL_PLATFORM_API IniDocument {
 public:
     static IniDocument Parse(std::string_view bytes);
 
@@ -86,12 +87,12 @@ private:
 // GetPrivateProfileInt's conversion of a value text: leading blanks, an optional sign, then
 // "0x", "0o" or "0b" (lower case only) for base 16, 8 or 2, else base 10, and the digits that
 // follow; the 32-bit result wraps. nullopt when the text is empty.
-std::optional<int> ParseProfileInt(std::string_view text);
+KESTREL_PLATFORM_API std::optional<int> ParseProfileInt(std::string_view text);
 
 // Whether two section or key names are the same name: compared without regard to ASCII case.
-bool EqualNoCase(std::string_view a, std::string_view b);
+KESTREL_PLATFORM_API bool EqualNoCase(std::string_view a, std::string_view b);
 
 // Whether the whole text is one integer as ParseProfileInt reads it, with nothing left over.
-bool IsWholeProfileInt(std::string_view text);
+KESTREL_PLATFORM_API bool IsWholeProfileInt(std::string_view text);
 
 } // namespace kestrel::platform

@@ -5,6 +5,7 @@
 // is not part of a valid pair is carried as its own three-byte sequence and written back as the
 // same unit, so lines a write does not touch keep their bytes.
 
+#include "platform/export.h"
 #include "platform/profile/ini_document.h"
 
 #include <string>
@@ -18,9 +19,10 @@ struct DecodedIni {
     std::string tail; // an odd last byte of a UTF-16 file
 };
 
-DecodedIni DecodeIniBytes(std::string_view bytes);
+KESTREL_PLATFORM_API DecodedIni DecodeIniBytes(std::string_view bytes);
 
 // The file bytes of text in the given encoding, byte-order mark included.
-std::string EncodeIniText(std::string_view text, IniEncoding encoding, std::string_view tail);
+KESTREL_PLATFORM_API std::string EncodeIniText(std::string_view text, IniEncoding encoding,
+                                               std::string_view tail);
 
 } // namespace kestrel::platform

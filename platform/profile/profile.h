@@ -19,6 +19,7 @@
 //   process are serialised.
 // Every call reads the file anew; nothing is cached.
 
+#include "platform/export.h"
 #include <string>
 #include <string_view>
 
@@ -36,22 +37,24 @@ enum class ProfileFileKind {
 
 // Reads a profile file's bytes (empty unless kRegular). *why, when given, receives a sentence
 // naming the full path and the reason whenever the result is not kRegular.
-ProfileFileKind ReadProfileFile(const std::string& path, std::string* bytes,
-                                std::string* why = nullptr);
+KESTREL_PLATFORM_API ProfileFileKind ReadProfileFile(const std::string& path, std::string* bytes,
+                                                     std::string* why = nullptr);
 
-int GetProfileInt(std::string_view section, std::string_view key, int defaultValue,
-                  const std::string& path);
+KESTREL_PLATFORM_API int GetProfileInt(std::string_view section, std::string_view key,
+                                       int defaultValue, const std::string& path);
 
-std::string GetProfileString(std::string_view section, std::string_view key,
-                             std::string_view defaultValue, const std::string& path);
+KESTREL_PLATFORM_API std::string GetProfileString(std::string_view section, std::string_view key,
+                                                  std::string_view defaultValue,
+                                                  const std::string& path);
 
 // Sets key=value in section; returns false when the file cannot be written, with a sentence
 // naming the full path and the reason in *error when given.
-bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::string& path, std::string* error = nullptr);
+KESTREL_PLATFORM_API bool WriteProfileString(std::string_view section, std::string_view key,
+                                             std::string_view value, const std::string& path,
+                                             std::string* error = nullptr);
 
 // Removes the key from the section; true when the file is as requested afterwards.
-bool DeleteProfileKey(std::string_view section, std::string_view key, const std::string& path,
-                      std::string* error = nullptr);
+KESTREL_PLATFORM_API bool DeleteProfileKey(std::string_view section, std::string_view key,
+                                           const std::string& path, std::string* error = nullptr);
 
 } // namespace kestrel::platform

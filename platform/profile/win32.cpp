@@ -3,6 +3,12 @@
 
 #include <windows.h>
 
+// <windows.h> maps these names to their ANSI or wide functions (GetProfileStringA ...); the
+// functions defined here are our own, under their own names.
+#undef GetProfileInt
+#undef GetProfileString
+#undef WriteProfileString
+
 #include <fstream>
 #include <sstream>
 

@@ -5,6 +5,7 @@
 // allow entry granting those not yet refused. Inherit-only entries do not apply to the key
 // itself; a descriptor without a list grants everything.
 
+#include "platform/export.h"
 #include "platform/registry/registry.h"
 
 #include <optional>
@@ -14,7 +15,7 @@
 namespace kestrel::platform::registry {
 
 // Who is calling: the SIDs of the caller's token and the owner given to the keys it creates.
-struct CallerToken {
+struct KESTREL_PLATFORM_API CallerToken {
     std::vector<std::string> sids;
     std::string owner;
 
@@ -22,14 +23,15 @@ struct CallerToken {
 };
 
 // Generic rights mapped to the key rights (kGenericRead to kKeyRead and so on).
-DWORD MapGenericRights(DWORD mask);
+KESTREL_PLATFORM_API DWORD MapGenericRights(DWORD mask);
 
 // Every key right the token holds on a key with this descriptor.
-DWORD GrantedRights(const SecurityDescriptor& security, const CallerToken& token);
+KESTREL_PLATFORM_API DWORD GrantedRights(const SecurityDescriptor& security,
+                                         const CallerToken& token);
 
 // The rights a handle opened with `desired` carries, or nothing when the token is refused.
 // kMaximumAllowed asks for every right held and is refused only when none is.
-std::optional<DWORD> CheckAccess(const SecurityDescriptor& security, const CallerToken& token,
-                                 REGSAM desired);
+KESTREL_PLATFORM_API std::optional<DWORD> CheckAccess(const SecurityDescriptor& security,
+                                                      const CallerToken& token, REGSAM desired);
 
 } // namespace kestrel::platform::registry

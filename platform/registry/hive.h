@@ -5,6 +5,7 @@
 // values in creation order, as the registry enumerates them. Not synchronised: the backend
 // holds its lock around every use.
 
+#include "platform/export.h"
 #include "platform/registry/registry.h"
 
 #include <array>
@@ -23,7 +24,7 @@ struct HiveValue {
     bool operator==(const HiveValue&) const = default;
 };
 
-struct HiveKey {
+struct KESTREL_PLATFORM_API HiveKey {
     std::string name;
     HiveKey* parent = nullptr; // null for a root
     SecurityDescriptor security;
@@ -41,14 +42,14 @@ struct HiveKey {
 };
 
 // Case-insensitive (ASCII) order and equality of key and value names.
-bool KeyNameLess(std::string_view a, std::string_view b);
-bool KeyNamesEqual(std::string_view a, std::string_view b);
+KESTREL_PLATFORM_API bool KeyNameLess(std::string_view a, std::string_view b);
+KESTREL_PLATFORM_API bool KeyNamesEqual(std::string_view a, std::string_view b);
 
 // A key name the hive accepts: 1..kMaxKeyNameLength characters, no backslash.
-bool IsValidKeyName(std::string_view name);
+KESTREL_PLATFORM_API bool IsValidKeyName(std::string_view name);
 
 // "S-1-<authority>-<sub-authority>..." with 1..15 sub-authorities of 32 bits.
-bool IsValidSid(std::string_view sid);
+KESTREL_PLATFORM_API bool IsValidSid(std::string_view sid);
 
 struct HiveRoot {
     std::uint32_t index; // low bits of the predefined handle
@@ -60,7 +61,7 @@ inline constexpr std::array<HiveRoot, 5> kHiveRoots = {{{0, "HKEY_CLASSES_ROOT"}
                                                         {3, "HKEY_USERS"},
                                                         {5, "HKEY_CURRENT_CONFIG"}}};
 
-struct Hive {
+struct KESTREL_PLATFORM_API Hive {
     std::array<std::shared_ptr<HiveKey>, kHiveRoots.size()> roots;
 
     // A hive with empty roots, each owned by the Administrators group and granting full
@@ -70,10 +71,11 @@ struct Hive {
     std::shared_ptr<HiveKey> Root(HKEY handle) const;
 };
 
-SecurityDescriptor DefaultRootSecurity();
+KESTREL_PLATFORM_API SecurityDescriptor DefaultRootSecurity();
 
 // The descriptor of a new key: the given owner and the inheritable entries of the parent's
 // list, marked inherited (a parent without any list gives a child without one).
-SecurityDescriptor InheritedSecurity(const SecurityDescriptor& parent, const std::string& owner);
+KESTREL_PLATFORM_API SecurityDescriptor InheritedSecurity(const SecurityDescriptor& parent,
+                                                          const std::string& owner);
 
 } // namespace kestrel::platform::registry

@@ -7,6 +7,7 @@
 // A hive file that cannot be parsed is left untouched and every call answers
 // kErrorRegistryCorrupt until it is repaired or removed.
 
+#include "platform/export.h"
 #include "platform/registry/access_check.h"
 
 #include <string>
@@ -16,19 +17,19 @@ namespace kestrel::platform::registry {
 inline constexpr const char* kHiveFileName = "registry.hive";
 
 // The hive file of the current module directory.
-std::string HiveFilePath();
+KESTREL_PLATFORM_API std::string HiveFilePath();
 
 // The token the station runs with: the Administrators group (also the owner of the keys it
 // creates), Everyone, Authenticated Users and Users. The station runs elevated, as removing
 // the devices' enumeration keys requires on Windows.
-CallerToken DefaultCallerToken();
+KESTREL_PLATFORM_API CallerToken DefaultCallerToken();
 
 // The token later calls of this process are checked against (tests act as other users).
-void SetCallerToken(CallerToken token);
-CallerToken CurrentCallerToken();
+KESTREL_PLATFORM_API void SetCallerToken(CallerToken token);
+KESTREL_PLATFORM_API CallerToken CurrentCallerToken();
 
 // Forgets the loaded hive: the next call reads the file again. Open handles then answer
 // kErrorKeyDeleted.
-void DropLoadedHive();
+KESTREL_PLATFORM_API void DropLoadedHive();
 
 } // namespace kestrel::platform::registry

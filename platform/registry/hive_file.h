@@ -4,6 +4,7 @@
 // against the bytes left, names, SIDs, limits and nesting are validated, duplicates and
 // trailing bytes are refused.
 
+#include "platform/export.h"
 #include "platform/registry/hive.h"
 
 #include <optional>
@@ -15,9 +16,9 @@ namespace kestrel::platform::registry {
 inline constexpr char kHiveMagic[4] = {'K', 'H', 'I', 'V'};
 inline constexpr std::uint32_t kHiveFormatVersion = 1;
 
-std::string SerializeHive(const Hive& hive);
+KESTREL_PLATFORM_API std::string SerializeHive(const Hive& hive);
 
 // The hive in bytes, or nothing when they are not a well-formed hive file.
-std::optional<Hive> ParseHive(std::string_view bytes);
+KESTREL_PLATFORM_API std::optional<Hive> ParseHive(std::string_view bytes);
 
 } // namespace kestrel::platform::registry

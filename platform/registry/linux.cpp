@@ -123,8 +123,8 @@ struct OpenHandle {
 
 } // namespace
 
-// Process-wide state sits behind an accessor with external linkage: programs export their
-// symbols, so every module of the process resolves the accessor to one instance.
+// Process-wide state. It exists once per process because it lives only in KestrelPlatform, the
+// shared library every module calls into; the accessor itself is not exported.
 namespace detail {
 
 struct HiveStore {

@@ -2,6 +2,7 @@
 // The Windows version the program runs on, as GetVersionExA reports it; nothing on other
 // systems.
 
+#include "platform/export.h"
 #include <cstdint>
 #include <optional>
 
@@ -13,6 +14,6 @@ struct WindowsVersion {
     bool ntPlatform = false; // the NT platform rather than the 9x one
 };
 
-std::optional<WindowsVersion> QueryWindowsVersion();
+KESTREL_PLATFORM_API std::optional<WindowsVersion> QueryWindowsVersion();
 
 } // namespace kestrel::platform

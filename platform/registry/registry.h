@@ -13,6 +13,7 @@
 // The names below are our own (k-prefixed constants, plain functions in this namespace) so that
 // this header and <windows.h>, whose constants are macros, can meet in one translation unit.
 
+#include "platform/export.h"
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -132,54 +133,57 @@ struct SecurityDescriptor {
 
 // RegOpenKeyA: opens hKey\subKey with the most access the caller's token is allowed, failing
 // with kErrorAccessDenied when that is none. An empty or null subKey opens hKey again.
-LONG OpenKey(HKEY key, const char* subKey, HKEY* result);
+KESTREL_PLATFORM_API LONG OpenKey(HKEY key, const char* subKey, HKEY* result);
 
 // RegOpenKeyExA: opens hKey\subKey with exactly the access asked for (generic rights map to
 // the key rights; kMaximumAllowed as in OpenKey).
-LONG OpenKeyEx(HKEY key, const char* subKey, REGSAM access, HKEY* result);
+KESTREL_PLATFORM_API LONG OpenKeyEx(HKEY key, const char* subKey, REGSAM access, HKEY* result);
 
 // RegCreateKeyA: opens hKey\subKey, creating the missing keys on the way. A new key takes the
 // caller's owner and the inheritable entries of its parent's list; creating needs
 // kKeyCreateSubKey on the parent.
-LONG CreateKey(HKEY key, const char* subKey, HKEY* result);
+KESTREL_PLATFORM_API LONG CreateKey(HKEY key, const char* subKey, HKEY* result);
 
 // RegEnumKeyExA: the name of subkey index (subkeys in case-insensitive name order). nameSize
 // gives the buffer's size in characters including the NUL and receives the name's length
 // without it; kErrorMoreData when the name does not fit, kErrorNoMoreItems past the end.
 // Needs kKeyEnumerateSubKeys.
-LONG EnumKey(HKEY key, DWORD index, char* name, DWORD* nameSize);
+KESTREL_PLATFORM_API LONG EnumKey(HKEY key, DWORD index, char* name, DWORD* nameSize);
 
 // RegEnumValueA: name, type and data of value index (values in creation order). nameSize as in
 // EnumKey; dataSize gives the buffer's size in bytes and receives the data's size. data may be
 // null to ask for the size only. kErrorMoreData when the name or the data does not fit.
 // Needs kKeyQueryValue.
-LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* type, BYTE* data,
-               DWORD* dataSize);
+KESTREL_PLATFORM_API LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* type,
+                                    BYTE* data, DWORD* dataSize);
 
 // RegQueryValueExA: type and data of the named value (null or "" names the default value).
 // dataSize as in EnumValue; the buffer is left alone when the data does not fit.
 // Needs kKeyQueryValue.
-LONG QueryValue(HKEY key, const char* valueName, DWORD* type, BYTE* data, DWORD* dataSize);
+KESTREL_PLATFORM_API LONG QueryValue(HKEY key, const char* valueName, DWORD* type, BYTE* data,
+                                     DWORD* dataSize);
 
 // RegSetValueExA: sets the named value to dataSize bytes of the given type. Needs kKeySetValue.
-LONG SetValue(HKEY key, const char* valueName, DWORD type, const BYTE* data, DWORD dataSize);
+KESTREL_PLATFORM_API LONG SetValue(HKEY key, const char* valueName, DWORD type, const BYTE* data,
+                                   DWORD dataSize);
 
 // RegDeleteValueA. Needs kKeySetValue.
-LONG DeleteValue(HKEY key, const char* valueName);
+KESTREL_PLATFORM_API LONG DeleteValue(HKEY key, const char* valueName);
 
 // RegDeleteKeyA: deletes hKey\subKey, which must have no subkeys (kErrorAccessDenied otherwise)
 // and must grant the caller kDelete. Open handles to a deleted key answer kErrorKeyDeleted.
-LONG DeleteKey(HKEY key, const char* subKey);
+KESTREL_PLATFORM_API LONG DeleteKey(HKEY key, const char* subKey);
 
 // RegCloseKey.
-LONG CloseKey(HKEY key);
+KESTREL_PLATFORM_API LONG CloseKey(HKEY key);
 
 // RegSetKeySecurity: replaces the parts named in securityInformation (kOwnerSecurityInformation
 // needs kWriteOwner on the handle, kDaclSecurityInformation needs kWriteDac). A replaced list
 // holds exactly the entries given. Malformed SIDs give kErrorInvalidSid.
-LONG SetKeySecurity(HKEY key, DWORD securityInformation, const SecurityDescriptor& descriptor);
+KESTREL_PLATFORM_API LONG SetKeySecurity(HKEY key, DWORD securityInformation,
+                                         const SecurityDescriptor& descriptor);
 
 // RegGetKeySecurity: owner and list of the key. Needs kReadControl.
-LONG GetKeySecurity(HKEY key, SecurityDescriptor* descriptor);
+KESTREL_PLATFORM_API LONG GetKeySecurity(HKEY key, SecurityDescriptor* descriptor);
 
 } // namespace kestrel::platform::registry

@@ -52,6 +52,10 @@ std::string SidText(PSID sid) {
     return result;
 }
 
+// Hands out the key an open or create call filled in. Called only after that call returned:
+// the status is taken first, in its own statement, because the order in which a call's
+// arguments are evaluated is unspecified (passing the call and `native` as two arguments could
+// read the handle before the call filled it in).
 LONG OpenResult(LONG status, ::HKEY native, HKEY* result) {
     *result = status == ERROR_SUCCESS ? Ours(native) : nullptr;
     return status;
@@ -64,7 +68,8 @@ LONG OpenKey(HKEY key, const char* subKey, HKEY* result) {
         return kErrorInvalidParameter;
     }
     ::HKEY native = nullptr;
-    return OpenResult(::RegOpenKeyA(Native(key), subKey, &native), native, result);
+    const LONG status = ::RegOpenKeyA(Native(key), subKey, &native);
+    return OpenResult(status, native, result);
 }
 
 LONG OpenKeyEx(HKEY key, const char* subKey, REGSAM access, HKEY* result) {
@@ -72,7 +77,8 @@ LONG OpenKeyEx(HKEY key, const char* subKey, REGSAM access, HKEY* result) {
         return kErrorInvalidParameter;
     }
     ::HKEY native = nullptr;
-    return OpenResult(::RegOpenKeyExA(Native(key), subKey, 0, access, &native), native, result);
+    const LONG status = ::RegOpenKeyExA(Native(key), subKey, 0, access, &native);
+    return OpenResult(status, native, result);
 }
 
 LONG CreateKey(HKEY key, const char* subKey, HKEY* result) {
@@ -80,7 +86,8 @@ LONG CreateKey(HKEY key, const char* subKey, HKEY* result) {
         return kErrorInvalidParameter;
     }
     ::HKEY native = nullptr;
-    return OpenResult(::RegCreateKeyA(Native(key), subKey, &native), native, result);
+    const LONG status = ::RegCreateKeyA(Native(key), subKey, &native);
+    return OpenResult(status, native, result);
 }
 
 LONG EnumKey(HKEY key, DWORD index, char* name, DWORD* nameSize) {

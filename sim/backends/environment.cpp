@@ -35,7 +35,7 @@ std::shared_ptr<platform::devices::Backend> DevicesFromEnvironment() {
         return MakeDevicesBackend();
     }
     if (!requested) {
-        return platform::devices::MakeLinuxBackend();
+        return platform::devices::MakeSystemBackend();
     }
     for (const auto& device : TheFarm().Devices()) {
         const DeviceConfig& config = device->Config();
@@ -51,7 +51,7 @@ std::shared_ptr<platform::devices::Backend> DevicesFromEnvironment() {
 }
 
 std::shared_ptr<platform::drives::Backend> DrivesFromEnvironment() {
-    return SimulationRequested() ? MakeDrivesBackend() : platform::drives::MakeLinuxBackend();
+    return SimulationRequested() ? MakeDrivesBackend() : platform::drives::MakeSystemBackend();
 }
 
 } // namespace

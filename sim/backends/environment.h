@@ -3,6 +3,8 @@
 // KESTREL_SIM_CONFIG=file select the simulated devices and their drives (docs/simulation.md),
 // anything else the platform's real backends.
 
+#include "sim/sim_api.h"
+
 namespace kestrel::sim::backends {
 
 // Makes the environment's choice the default of the devices and drives layers: on first use
@@ -12,6 +14,6 @@ namespace kestrel::sim::backends {
 // installed explicitly (tests) still wins. Every program and library that can start a
 // simulated station calls this before its first device or drive call; calling it again is
 // harmless.
-void InstallFromEnvironment();
+KESTREL_SIM_API void InstallFromEnvironment();
 
 } // namespace kestrel::sim::backends

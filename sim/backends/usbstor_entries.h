@@ -12,18 +12,19 @@
 // <v>, <p> and <r> are the inquiry strings trimmed, with blanks turned into '_'. Entries
 // already present are left as they are (Windows keeps them across unplugging).
 
+#include "sim/sim_api.h"
 #include <string>
 #include <string_view>
 
 namespace kestrel::sim::backends {
 
 // "Disk&Ven_<vendor>&Prod_<product>&Rev_<revision>".
-std::string UsbStorDeviceKeyName(std::string_view vendor, std::string_view product,
-                                 std::string_view revision);
+KESTREL_SIM_API std::string UsbStorDeviceKeyName(std::string_view vendor, std::string_view product,
+                                                 std::string_view revision);
 
 // Makes the entries of one disk; true when they are present afterwards.
-bool RecordUsbStorEntries(std::string_view vendor, std::string_view product,
-                          std::string_view revision, std::string_view instance,
-                          std::string_view friendlyName);
+KESTREL_SIM_API bool RecordUsbStorEntries(std::string_view vendor, std::string_view product,
+                                          std::string_view revision, std::string_view instance,
+                                          std::string_view friendlyName);
 
 } // namespace kestrel::sim::backends
