@@ -323,11 +323,15 @@ void SetDefaultBackendFactory(BackendFactory factory) {
 void UseBackend(std::shared_ptr<Backend> backend) {
     auto& s = State();
     std::lock_guard monitor(s.monitorLock);
+    // The backend replaced is released only after s.lock: it may be the last reference, and a
+    // backend's destructor takes the backend's own locks (stopping its monitor), which come
+    // before s.lock in the lock order.
+    std::shared_ptr<Backend> replaced;
     std::shared_ptr<Backend> toStop;
     bool subscribed = false;
     {
         std::lock_guard guard(s.lock);
-        s.backend = std::move(backend);
+        replaced = std::exchange(s.backend, std::move(backend));
         toStop = std::exchange(s.monitorBackend, nullptr);
         subscribed = !s.subscribers.empty();
     }

@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <thread>
 
 namespace kestrel::platform::devices {
@@ -168,6 +171,35 @@ TEST_F(DevicesLayer, SubscribersHearUpperCaseRecordsUntilTheyLeave) {
     EXPECT_EQ(heard.size(), 1u);
     second = Subscription();
     EXPECT_EQ(shared_.monitorStops, 1);
+}
+
+// A backend that, while it is destroyed, asks the layer for the device list from another thread
+// and records whether the answer came within two seconds, that is whether the layer's own lock
+// was free: a backend's destructor takes the backend's locks, which come before the layer's.
+class ProbingBackend : public FakeBackend {
+public:
+    ProbingBackend(Shared& s, std::shared_ptr<std::atomic<int>> answered)
+        : FakeBackend(s), answered_(std::move(answered)) {}
+    ~ProbingBackend() override {
+        auto done = std::make_shared<std::promise<void>>();
+        std::future<void> answer = done->get_future();
+        std::thread([done] {
+            std::vector<InterfaceInfo> list;
+            devices::Enumerate(list);
+            done->set_value();
+        }).detach();
+        *answered_ = answer.wait_for(std::chrono::seconds(2)) == std::future_status::ready ? 1 : 0;
+    }
+
+private:
+    std::shared_ptr<std::atomic<int>> answered_;
+};
+
+TEST_F(DevicesLayer, AReplacedBackendIsDestroyedOutsideTheLayersLock) {
+    auto answered = std::make_shared<std::atomic<int>>(-1);
+    UseBackend(std::make_shared<ProbingBackend>(shared_, answered));
+    UseBackend(std::make_shared<FakeBackend>(shared_)); // the layer held the last reference
+    EXPECT_EQ(answered->load(), 1);
 }
 
 TEST(DeviceNames, BroadcastRecordHasTheWindowsLayout) {
