@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace kestrel::test {
 namespace {
 
@@ -100,6 +102,22 @@ TEST_F(GuiTest, ModeClickIsWhatTheNextRunUses) {
     EXPECT_EQ(Basic().Page().Job(0).imageType, 1);
     EXPECT_EQ(Basic().Page().Job(0).readVerify, 0);
     EXPECT_EQ(Basic().LogText().count("Begin write resource"), 0);
+}
+
+// A click isp.ini cannot keep holds for the window and is named in the log, not in a box; the
+// file keeps its bytes.
+TEST_F(GuiTest, ASettingTheFileCannotKeepIsNamedInTheLog) {
+    WriteIni("isp.ini", "[General]\nImageType=3\n");
+    std::filesystem::permissions(home_->Path("isp.ini"), std::filesystem::perms::owner_read);
+    const std::string before = home_->ReadFile("isp.ini");
+    OpenDialog();
+    const int shown = Basic().Page().Settings().readVerify;
+    Control<QAbstractButton>(app::ids::kReadVerify)->click();
+    EXPECT_EQ(Basic().Page().Settings().readVerify, 1 - shown) << "the click holds for the window";
+    const std::string log = Basic().LogText().toStdString();
+    EXPECT_NE(log.find("The setting can't be kept: "), std::string::npos) << log;
+    EXPECT_NE(log.find("isp.ini"), std::string::npos) << log;
+    EXPECT_EQ(home_->ReadFile("isp.ini"), before);
 }
 
 TEST_F(GuiTest, CancelledPickerRewritesTheUnchangedPath) {
