@@ -49,24 +49,34 @@ void LineSimulator::Begin() {
     }
 }
 
-bool LineSimulator::UnitFinished(const std::string& instance) {
+int LineSimulator::SlotOfLocked(const std::string& instance) const {
     const std::string wanted = "#" + platform::devices::ToUpperAscii(instance) + "#";
-    {
-        std::lock_guard guard(lock_);
-        for (std::size_t k = 0; k < ports_.size(); ++k) {
-            if (ports_[k] &&
-                platform::devices::ToUpperAscii(ports_[k]->InterfacePath()).find(wanted) !=
-                    std::string::npos) {
-                if (std::find(pending_.begin(), pending_.end(), static_cast<int>(k)) ==
-                    pending_.end()) {
-                    pending_.push_back(static_cast<int>(k));
-                }
-                changed_.notify_all();
-                return true;
-            }
+    for (std::size_t k = 0; k < ports_.size(); ++k) {
+        if (ports_[k] && platform::devices::ToUpperAscii(ports_[k]->InterfacePath()).find(wanted) !=
+                             std::string::npos) {
+            return static_cast<int>(k);
         }
     }
-    return false;
+    return -1;
+}
+
+bool LineSimulator::UnitFinished(const std::string& instance) {
+    std::lock_guard guard(lock_);
+    const int slot = SlotOfLocked(instance);
+    if (slot < 0) {
+        return false;
+    }
+    if (std::find(pending_.begin(), pending_.end(), slot) == pending_.end()) {
+        pending_.push_back(slot);
+    }
+    changed_.notify_all();
+    return true;
+}
+
+int LineSimulator::UnitWith(const std::string& instance) const {
+    std::lock_guard guard(lock_);
+    const int slot = SlotOfLocked(instance);
+    return slot < 0 ? -1 : unitOn_[static_cast<std::size_t>(slot)];
 }
 
 void LineSimulator::SwapAll() {

@@ -54,6 +54,9 @@ public:
     // port names it, any case) is finished: the operator swaps it when free. False when no
     // present unit has that instance.
     bool UnitFinished(const std::string& instance);
+    // The unit number (0-based, order of the shift) of the present unit with that instance; -1
+    // when none.
+    int UnitWith(const std::string& instance) const;
     // Every occupied port is swapped, in port order (a batch ended).
     void SwapAll();
     // Blocks until no swap is pending or under way.
@@ -70,6 +73,7 @@ public:
 private:
     void Operator();
     void PlugNextLocked(int slot); // with lock_ held
+    int SlotOfLocked(const std::string& instance) const;
 
     std::vector<LineUnit> units_;
     mutable std::mutex lock_;
