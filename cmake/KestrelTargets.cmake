@@ -40,9 +40,6 @@ endfunction()
 # A program of the project.
 function(kestrel_executable target)
     kestrel_target_options(${target})
-    if(KESTREL_SANITIZE MATCHES "address")
-        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/asan_default_options.cpp)
-    endif()
 endfunction()
 
 # A GoogleTest program registered with CTest.
