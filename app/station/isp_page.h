@@ -283,6 +283,7 @@ private:
     ShiftFigures lastShift_;
     std::string shiftStart_;
     std::array<std::uint32_t, kIspJobTableSize> unitStart_{};
+    std::array<std::string, kIspJobTableSize> unitTime_;
     std::array<std::thread, kIspJobTableSize> unitWorkers_;
 };
 

@@ -142,6 +142,7 @@ void IspPage::StartUnit(int slot, int deviceIndex) {
     ++unitsStarted_;
     monitor_.ForgetDevice(slot);
     unitStart_[k] = tick_();
+    unitTime_[k] = RunTimeNow();
     devIds_[k] = library_.deviceId(deviceIndex);
     IspJob& job = jobs_[k];
     job = IspJob{};
@@ -215,7 +216,9 @@ void IspPage::UnitEnded(int slot) {
     if (HasSlot(slot)) {
         ResetSlot(slot);
     }
-    RunRecord record = RecordUnit(lineRun_, lineImages_, job, slot, monitor_);
+    RunDescription run = lineRun_;
+    run.time = unitTime_[k]; // each unit's record starts when its unit started
+    RunRecord record = RecordUnit(run, lineImages_, job, slot, monitor_);
     const std::uint32_t now = tick_();
     const std::uint32_t unitMs = now - unitStart_[k];
     shift_.Add(record.ok, unitMs);
