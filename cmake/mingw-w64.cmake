@@ -20,3 +20,7 @@ find_program(KESTREL_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_RO
 if(KESTREL_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTREL_WINE})
 endif()
+
+# pkg-config looks only at the target's package files (none of the host's .pc files).
+set(ENV{PKG_CONFIG_LIBDIR} /usr/${KESTREL_MINGW_TRIPLET}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")

@@ -12,7 +12,7 @@
 
 namespace kestrel::sim {
 
-class KESTREL_SIM_API DevicePageSource : public PageSource {
+class DevicePageSource : public PageSource {
 public:
     explicit DevicePageSource(std::shared_ptr<const Device> device) : device_(std::move(device)) {}
     bool ReadPage(std::uint32_t physicalPage, std::span<std::uint8_t> out) override {

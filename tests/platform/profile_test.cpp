@@ -37,6 +37,10 @@ TEST_F(ProfileTest, MissingOrUnreadableFileGivesDefaults) {
 }
 
 TEST_F(ProfileTest, OnlyRegularFilesAreReadAndAFifoNeverBlocks) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows: no named pipes in the file system (the directory case is tested "
+                    "by the next test)";
+#else
     const auto fifo = home_.Path("isp.ini");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     std::string bytes;
@@ -47,7 +51,12 @@ TEST_F(ProfileTest, OnlyRegularFilesAreReadAndAFifoNeverBlocks) {
     EXPECT_EQ(GetProfileInt("Romfs", "maxsize", 32, fifo), 32);
     EXPECT_FALSE(WriteProfileString("Romfs", "maxsize", "8", fifo, &why));
     EXPECT_NE(why.find("not a regular file"), std::string::npos) << why;
+#endif
+}
 
+TEST_F(ProfileTest, ADirectoryOrAMissingFileIsNoProfileFile) {
+    std::string bytes;
+    std::string why;
     EXPECT_EQ(ReadProfileFile(home_.Dir().string(), &bytes, &why), ProfileFileKind::kNotAFile);
     EXPECT_NE(why.find("directory"), std::string::npos) << why;
     EXPECT_EQ(ReadProfileFile(home_.Path("none.ini"), &bytes, &why), ProfileFileKind::kMissing);

@@ -155,7 +155,7 @@ TEST(DownloadBlocks, FailureLeavesTheSetAsItWas) {
     set.entry = 0xABCD;
     EXPECT_EQ(GetDownloadBlocks(home.Path("text.txt").c_str(), &set), 0);
     EXPECT_EQ(GetDownloadBlocks(home.Path("missing.elf").c_str(), &set), 0);
-    EXPECT_EQ(GetDownloadBlocks(home.Dir().c_str(), &set), 0);
+    EXPECT_EQ(GetDownloadBlocks(home.Dir().string().c_str(), &set), 0);
     EXPECT_EQ(GetDownloadBlocks(nullptr, &set), 0);
     EXPECT_EQ(GetDownloadBlocks(home.Path("text.txt").c_str(), nullptr), 0);
     EXPECT_EQ(set.count, 77u);

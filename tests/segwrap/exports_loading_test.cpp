@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/loaded_library.h"
 #include <cstdint>
-#include <dlfcn.h>
 
 namespace {
 
@@ -20,13 +20,13 @@ TEST(SegwrapExports, AnswerByNameWithTheirCSignatures) {
     elf.AddSegment({.type = 1, .virtAddr = 0x10, .physAddr = 0x20, .data = "abcd"});
     home.WriteFile("fw.elf", elf.Build());
 
-    void* lib = dlopen(SEGWRAP_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    auto get = reinterpret_cast<decltype(&GetDownloadBlocks)>(dlsym(lib, "GetDownloadBlocks"));
-    auto release = reinterpret_cast<decltype(&BlockRelease)>(dlsym(lib, "BlockRelease"));
-    auto dump = reinterpret_cast<decltype(&ParseElfFile)>(dlsym(lib, "ParseElfFile"));
-    auto wrap = reinterpret_cast<decltype(&WrapVMXImageFormat)>(dlsym(lib, "WrapVMXImageFormat"));
-    auto sum = reinterpret_cast<decltype(&MakeCheckSum)>(dlsym(lib, "MakeCheckSum"));
+    kestrel::test::LoadedLibrary lib(SEGWRAP_PATH);
+    ASSERT_TRUE(lib.Loaded()) << SEGWRAP_PATH;
+    auto get = lib.Get<decltype(GetDownloadBlocks)>("GetDownloadBlocks");
+    auto release = lib.Get<decltype(BlockRelease)>("BlockRelease");
+    auto dump = lib.Get<decltype(ParseElfFile)>("ParseElfFile");
+    auto wrap = lib.Get<decltype(WrapVMXImageFormat)>("WrapVMXImageFormat");
+    auto sum = lib.Get<decltype(MakeCheckSum)>("MakeCheckSum");
     ASSERT_TRUE(get && release && dump && wrap && sum);
 
     DownloadBlockSet set{};
@@ -42,7 +42,6 @@ TEST(SegwrapExports, AnswerByNameWithTheirCSignatures) {
     const std::uint32_t words[5] = {1, 2, 3, 4, 5};
     EXPECT_EQ(sum(&header, words, 20), 1);
     EXPECT_EQ(header.checkSumA, 1u + 3u); // words 0 and 2
-    dlclose(lib);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // The simulated-device configuration file and the environment variables.
+#include "platform/environment/environment.h"
 #include "sim/config_file.h"
 #include "sim/farm.h"
 
@@ -121,8 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SimEnvironment, SimulateAddsDefaultDevicesAndBadValuesAddNone) {
     TheFarm().Clear();
-    unsetenv("KESTREL_SIM_CONFIG");
-    setenv("KESTREL_SIMULATE", "3", 1);
+    kestrel::platform::ClearEnvironmentValue("KESTREL_SIM_CONFIG");
+    kestrel::platform::SetEnvironmentValue("KESTREL_SIMULATE", "3");
     bool requested = false;
     std::string error;
     EXPECT_TRUE(AddDevicesFromEnvironment(requested, error));
@@ -130,15 +131,15 @@ TEST(SimEnvironment, SimulateAddsDefaultDevicesAndBadValuesAddNone) {
     EXPECT_EQ(TheFarm().Size(), 3u);
     TheFarm().Clear();
 
-    setenv("KESTREL_SIMULATE", "65", 1);
+    kestrel::platform::SetEnvironmentValue("KESTREL_SIMULATE", "65");
     EXPECT_FALSE(AddDevicesFromEnvironment(requested, error));
     EXPECT_EQ(TheFarm().Size(), 0u);
 
-    setenv("KESTREL_SIM_CONFIG", "/nonexistent/kestrel-sim.conf", 1);
+    kestrel::platform::SetEnvironmentValue("KESTREL_SIM_CONFIG", "/nonexistent/kestrel-sim.conf");
     EXPECT_FALSE(AddDevicesFromEnvironment(requested, error));
     EXPECT_NE(error.find("cannot open"), std::string::npos);
-    unsetenv("KESTREL_SIM_CONFIG");
-    unsetenv("KESTREL_SIMULATE");
+    kestrel::platform::ClearEnvironmentValue("KESTREL_SIM_CONFIG");
+    kestrel::platform::ClearEnvironmentValue("KESTREL_SIMULATE");
     EXPECT_TRUE(AddDevicesFromEnvironment(requested, error));
     EXPECT_FALSE(requested);
     EXPECT_EQ(TheFarm().Size(), 0u);

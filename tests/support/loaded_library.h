@@ -1,30 +1,53 @@
 #pragma once
 // Loads a shared library by file name, as a program that knows only the exports' names and C
-// signatures would, and looks its exports up by name.
+// signatures would, and looks its exports up by name (dlopen/dlsym, or LoadLibrary and
+// GetProcAddress on Windows).
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 namespace kestrel::test {
 
 class LoadedLibrary {
 public:
+#if defined(_WIN32)
+    explicit LoadedLibrary(const char* path) : handle_(::LoadLibraryA(path)) {}
+    ~LoadedLibrary() {
+        if (handle_ != nullptr) {
+            ::FreeLibrary(handle_);
+        }
+    }
+    template <typename Fn>
+    Fn* Get(const char* name) const {
+        return reinterpret_cast<Fn*>(reinterpret_cast<void*>(::GetProcAddress(handle_, name)));
+    }
+#else
     explicit LoadedLibrary(const char* path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
     ~LoadedLibrary() {
         if (handle_ != nullptr) {
             dlclose(handle_);
         }
     }
-    LoadedLibrary(const LoadedLibrary&) = delete;
-    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
-
     template <typename Fn>
     Fn* Get(const char* name) const {
         return reinterpret_cast<Fn*>(dlsym(handle_, name));
     }
-    bool Loaded() const { return handle_ != nullptr; }
+#endif
+    LoadedLibrary(const LoadedLibrary&) = delete;
+    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+    bool Loaded() const {
+        return handle_ != nullptr;
+    }
 
 private:
+#if defined(_WIN32)
+    HMODULE handle_;
+#else
     void* handle_;
+#endif
 };
 
 } // namespace kestrel::test

@@ -2,6 +2,8 @@
 // A fresh, empty module directory for one test: KESTREL_HOME points at a new temporary folder
 // for the test's duration, so the INI files and other files beside the program are the test's.
 
+#include "platform/environment/environment.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,13 +23,13 @@ public:
             previous_ = old;
             hadPrevious_ = true;
         }
-        setenv("KESTREL_HOME", dir_.c_str(), 1);
+        platform::SetEnvironmentValue("KESTREL_HOME", dir_.string());
     }
     ~TempHome() {
         if (hadPrevious_) {
-            setenv("KESTREL_HOME", previous_.c_str(), 1);
+            platform::SetEnvironmentValue("KESTREL_HOME", previous_);
         } else {
-            unsetenv("KESTREL_HOME");
+            platform::ClearEnvironmentValue("KESTREL_HOME");
         }
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);

@@ -1,24 +1,26 @@
 // A program that knows only the export names: with KESTREL_SIMULATE=3 it loads Kestrellib by
 // file name and sees three devices with their identities.
+#include "platform/environment/environment.h"
+#include "support/loaded_library.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <dlfcn.h>
 #include <string>
 
 namespace {
 
 TEST(DeviceExports, SimulatedDevicesAppearThroughTheExportsAlone) {
-    setenv("KESTREL_SIMULATE", "3", 1);
-    void* lib = dlopen(KESTRELLIB_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(lib, nullptr) << dlerror();
-    auto init = reinterpret_cast<void (*)()>(dlsym(lib, "Device_handle_set_init"));
-    auto enumerate = reinterpret_cast<int (*)()>(dlsym(lib, "EnumUsbStorDevice"));
-    auto count = reinterpret_cast<int (*)()>(dlsym(lib, "Device_handle_set_get_count"));
-    auto handle = reinterpret_cast<void* (*)(int)>(dlsym(lib, "Device_handle_set_get_heald"));
-    auto devId = reinterpret_cast<char* (*)(int)>(dlsym(lib, "Device_handle_set_get_DevId"));
-    auto closeAll = reinterpret_cast<void (*)(void*)>(dlsym(lib, "CloseAllDevice"));
-    auto change = reinterpret_cast<int (*)(unsigned, const void*)>(dlsym(lib, "ParseDeviceChange"));
+    kestrel::platform::SetEnvironmentValue("KESTREL_SIMULATE", "3");
+    kestrel::test::LoadedLibrary lib(KESTRELLIB_PATH);
+    ASSERT_TRUE(lib.Loaded()) << KESTRELLIB_PATH;
+    auto init = lib.Get<void()>("Device_handle_set_init");
+    auto enumerate = lib.Get<int()>("EnumUsbStorDevice");
+    auto count = lib.Get<int()>("Device_handle_set_get_count");
+    auto handle = lib.Get<void*(int)>("Device_handle_set_get_heald");
+    auto devId = lib.Get<char*(int)>("Device_handle_set_get_DevId");
+    auto closeAll = lib.Get<void(void*)>("CloseAllDevice");
+    auto change = lib.Get<int(unsigned, const void*)>("ParseDeviceChange");
     ASSERT_TRUE(init && enumerate && count && handle && devId && closeAll && change);
 
     init();
@@ -39,7 +41,6 @@ TEST(DeviceExports, SimulatedDevicesAppearThroughTheExportsAlone) {
     EXPECT_EQ(change(0x8002, nullptr), 1);
     closeAll(nullptr);
     EXPECT_EQ(count(), 0);
-    dlclose(lib);
 }
 
 } // namespace

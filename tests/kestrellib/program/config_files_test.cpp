@@ -1,5 +1,6 @@
 #include "kestrellib/program/config_exports.h"
 #include "kestrellib/program/config_files.h"
+#include "platform/environment/environment.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,7 @@ TEST(ConfigFiles, PathsFromIniFilesAreTakenFromTheHome) {
     // A relative home is a full path too, so every message names the file in full.
     const auto cwd = std::filesystem::current_path();
     std::filesystem::current_path(home.Dir());
-    setenv("KESTREL_HOME", "sub", 1);
+    kestrel::platform::SetEnvironmentValue("KESTREL_HOME", "sub");
     EXPECT_EQ(HomePath("x.img"), dir + "/sub/x.img");
     std::filesystem::current_path(cwd);
 }
@@ -47,8 +48,12 @@ TEST(ConfigFiles, ADirectoryOrFifoNamedLikeAnIniFileIsNoFile) {
     TempHome home;
     std::filesystem::create_directory(home.Dir() / "isp.ini");
     EXPECT_EQ(IsIniFileExist("isp.ini"), -1);
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows: no named pipes in the file system (the directory case ran)";
+#else
     ASSERT_EQ(::mkfifo(home.Path("config.ini").c_str(), 0644), 0);
     EXPECT_EQ(IsIniFileExist("config.ini"), -1) << "and it returned instead of blocking";
+#endif
 }
 
 TEST(ConfigFiles, Romfs1SizeIsGatedByEnable) {

@@ -14,7 +14,7 @@ TEST(KestrellibExports, ConfigurationAndCounterExportsAnswerByName) {
     kestrel::test::TempHome home;
     home.WriteFile("isp.ini", "[Romfs]\nmaxsize=64\n[WrapImage]\ndescription=Line 7\n");
     LoadedLibrary lib(KESTRELLIB_PATH);
-    ASSERT_TRUE(lib.Loaded()) << dlerror();
+    ASSERT_TRUE(lib.Loaded()) << KESTRELLIB_PATH;
 
     auto isIni = lib.Get<int(const char*)>("IsIniFileExist");
     auto maxSize = lib.Get<int(int)>("GetRomfs_Max_size");

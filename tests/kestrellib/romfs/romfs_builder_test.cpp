@@ -228,9 +228,13 @@ TEST_F(RomfsBuilder, NamesEqualButForCaseAreKeptWithAWarning) {
 }
 
 TEST_F(RomfsBuilder, UnreadableDirectoryIsKeptEmptyWithoutEntries) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows: folder permissions are access lists, not mode bits";
+#else
     if (geteuid() == 0) {
         GTEST_SKIP() << "permissions do not stop the superuser";
     }
+#endif
     WriteBytes(tree_ / "locked" / "f", "x");
     fs::permissions(tree_ / "locked", fs::perms::none);
     const BuildOutput run = BuildImage(tree_, image_);

@@ -5,12 +5,11 @@
 #include "kestrellib/romfs/romfs_test_support.h"
 #include "outside/kzip/kzip.h"
 #include "outside/scrivet/scrivet.h"
+#include "support/loaded_library.h"
 #include "support/temp_home.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <dlfcn.h>
 
 namespace kestrel::test {
 namespace {
@@ -157,12 +156,11 @@ TEST(RomfsExportNames, AreUnmangledInTheirLibraries) {
         {KZIP_PATH, {"file_compress", "file_decompress"}},
         {SCRIVET_PATH, {"EncodeFunc", "EncodeFuncWithSkip", "DecodeFunc", "DecodeFuncWithSkip"}}};
     for (const auto& [path, names] : libraries) {
-        void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library, nullptr) << dlerror();
+        kestrel::test::LoadedLibrary library(path);
+        ASSERT_TRUE(library.Loaded()) << path;
         for (const char* name : names) {
-            EXPECT_NE(dlsym(library, name), nullptr) << path << ": " << name;
+            EXPECT_NE(library.Get<void()>(name), nullptr) << path << ": " << name;
         }
-        dlclose(library);
     }
 }
 

@@ -3,6 +3,7 @@
 // process state a build reads (current directory, environment).
 
 #include "kestrellib/romfs/romfs_builder.h"
+#include "platform/environment/environment.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -91,9 +92,9 @@ public:
 private:
     void Set(const std::optional<std::string>& value) {
         if (value) {
-            setenv(name_, value->c_str(), 1);
+            kestrel::platform::SetEnvironmentValue(name_, value->c_str());
         } else {
-            unsetenv(name_);
+            kestrel::platform::ClearEnvironmentValue(name_);
         }
     }
     const char* name_;
