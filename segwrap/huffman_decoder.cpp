@@ -4,6 +4,7 @@
 #include "segwrap/huffman_stream.h"
 #include "segwrap/huffman_tree.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -90,25 +91,37 @@ bool ReadCode(BitReader& reader, unsigned length, int symbol, std::vector<TrieNo
     return true;
 }
 
+// Walks the trie once, down to kTableBits: a code of d bits fills the 2^(kTableBits - d)
+// entries that begin with it, a node at kTableBits fills its one entry, and entries below a
+// missing branch stay empty. (Walking the trie anew for each of the 2^kTableBits entries costs
+// some ten times as much for every stream.)
 std::vector<TableEntry> BuildTable(const std::vector<TrieNode>& trie) {
     std::vector<TableEntry> table(std::size_t{1} << kTableBits);
-    for (std::uint32_t pattern = 0; pattern < table.size(); ++pattern) {
-        std::int32_t node = 0;
-        unsigned depth = 0;
-        while (depth < kTableBits && trie[node].symbol < 0) {
-            node = trie[node].child[(pattern >> (kTableBits - 1 - depth)) & 1u];
-            ++depth;
-            if (node < 0) {
-                break;
-            }
-        }
-        if (node < 0) {
-            continue; // no code begins with these bits
-        }
-        if (trie[node].symbol >= 0) {
-            table[pattern] = {trie[node].symbol, -1, depth};
+    struct Step {
+        std::int32_t node;
+        unsigned depth;
+        std::uint32_t prefix; // the depth bits that lead to the node
+    };
+    // A depth-first walk holds at most one pending sibling per level.
+    std::array<Step, kTableBits + 2> stack{};
+    std::size_t pending = 0;
+    stack[pending++] = {0, 0, 0};
+    while (pending > 0) {
+        const Step step = stack[--pending];
+        const TrieNode& n = trie[static_cast<std::size_t>(step.node)];
+        if (n.symbol >= 0) {
+            const std::size_t first = std::size_t{step.prefix} << (kTableBits - step.depth);
+            const std::size_t count = std::size_t{1} << (kTableBits - step.depth);
+            std::fill_n(table.begin() + static_cast<std::ptrdiff_t>(first), count,
+                        TableEntry{n.symbol, -1, step.depth});
+        } else if (step.depth == kTableBits) {
+            table[step.prefix] = {-1, step.node, kTableBits};
         } else {
-            table[pattern] = {-1, node, kTableBits};
+            for (std::uint32_t bit = 0; bit < 2; ++bit) {
+                if (n.child[bit] >= 0) {
+                    stack[pending++] = {n.child[bit], step.depth + 1, step.prefix << 1 | bit};
+                }
+            }
         }
     }
     return table;

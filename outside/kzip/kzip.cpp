@@ -160,6 +160,29 @@ bool Compress(std::FILE* in, Output& out, std::size_t blockSize) {
            WriteAll(out.get(), header, sizeof header);
 }
 
+// Bytes from the current position to the end of the file; the largest size_t where the file
+// cannot tell (a pipe), so that only the reads themselves find its end.
+std::uint64_t RemainingBytes(std::FILE* in) {
+    const long at = std::ftell(in);
+    if (at < 0 || std::fseek(in, 0, SEEK_END) != 0) {
+        return UINT64_MAX;
+    }
+    const long end = std::ftell(in);
+    if (std::fseek(in, at, SEEK_SET) != 0) {
+        return 0;
+    }
+    return end < at ? 0 : static_cast<std::uint64_t>(end - at);
+}
+
+// Makes the buffer hold at least n bytes. The buffers grow with the blocks the file really
+// holds, not with the block size its header claims: a short file that claims 16 MiB blocks
+// costs no 32 MiB of zeroed memory.
+void Reserve(std::vector<unsigned char>& buffer, std::size_t n) {
+    if (buffer.size() < n) {
+        buffer.resize(n);
+    }
+}
+
 bool Decompress(std::FILE* in, Output& out) {
     unsigned char header[kHeaderSize];
     if (!ReadAll(in, header, sizeof header) || std::memcmp(header, kMagic, 4) != 0 ||
@@ -171,11 +194,14 @@ bool Decompress(std::FILE* in, Output& out) {
     if (blockSize == 0 || blockSize > static_cast<std::uint32_t>(kMaxBlockSize)) {
         return false;
     }
-    std::vector<unsigned char> block(blockSize);
-    std::vector<unsigned char> packed(compressBound(blockSize));
+    const std::size_t maxPacked = compressBound(blockSize);
+    std::uint64_t remaining = RemainingBytes(in);
+    std::vector<unsigned char> block;
+    std::vector<unsigned char> packed;
     uLong crc = crc32(0, nullptr, 0);
     // One block per blockSize bytes of the original: the loop is bounded by the header's
-    // length, and every stored length is checked before it is read.
+    // length, and every stored length is checked (against the block size and against what is
+    // left of the file) before a buffer is sized for it or it is read.
     for (std::uint64_t done = 0; done < total;) {
         const auto expected =
             static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, total - done));
@@ -185,15 +211,24 @@ bool Decompress(std::FILE* in, Output& out) {
         }
         const std::uint32_t word = Get32(lengthField);
         const std::size_t length = word & ~kStoredFlag;
+        if (remaining < 4 || length > remaining - 4) {
+            return false;
+        }
+        remaining -= 4 + length;
+        Reserve(block, expected);
         if ((word & kStoredFlag) != 0) {
             if (length != expected || !ReadAll(in, block.data(), length)) {
                 return false;
             }
         } else {
-            if (length > packed.size() || !ReadAll(in, packed.data(), length)) {
+            if (length > maxPacked) {
                 return false;
             }
-            uLongf unpacked = static_cast<uLongf>(block.size());
+            Reserve(packed, length);
+            if (!ReadAll(in, packed.data(), length)) {
+                return false;
+            }
+            uLongf unpacked = static_cast<uLongf>(expected);
             if (uncompress(block.data(), &unpacked, packed.data(), static_cast<uLong>(length)) !=
                     Z_OK ||
                 unpacked != expected) {

@@ -161,9 +161,10 @@ IniDocument IniDocument::Parse(std::string_view bytes) {
 }
 
 std::size_t IniDocument::FindSection(std::string_view section) const {
+    const std::string_view wanted = Trim(section);
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const auto name = SectionName(lines_[i].text);
-        if (name && EqualNoCase(*name, Trim(section))) {
+        if (name && EqualNoCase(*name, wanted)) {
             return i;
         }
     }
@@ -171,12 +172,13 @@ std::size_t IniDocument::FindSection(std::string_view section) const {
 }
 
 std::size_t IniDocument::FindKey(std::size_t sectionLine, std::string_view key) const {
+    const std::string_view wanted = Trim(key);
     for (std::size_t i = sectionLine + 1; i < lines_.size(); ++i) {
         if (SectionName(lines_[i].text)) {
             break;
         }
         const auto k = KeyOf(lines_[i].text, nullptr);
-        if (k && EqualNoCase(*k, Trim(key))) {
+        if (k && EqualNoCase(*k, wanted)) {
             return i;
         }
     }

@@ -8,6 +8,8 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -38,7 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::set<std::string> sectionNames;
     bool firstOfItsName = false;
     // Every look-up scans the document, so only the first lines are looked up: enough for what
-    // a mutation changes, and quick for long inputs.
+    // a mutation changes, and quick for long inputs. A query already asked (names compare
+    // without case) is not asked again: the document has not changed, so neither has the
+    // answer; lines without a key (blanks, comments, other text) all ask their section for
+    // the empty key.
+    std::map<std::string, std::optional<std::string>> asked;
     std::size_t lookups = 0;
     for (const IniLine& line : document.Lines()) {
         if (++lookups > 64) {
@@ -47,10 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (line.kind == IniLine::Kind::kSection) {
             firstOfItsName = sectionNames.insert(Lower(line.section)).second;
         }
-        const auto value = document.Find(line.section, line.key);
-        if (value.has_value() != (document.LineOf(line.section, line.key) != 0)) {
-            std::abort();
+        auto [query, isNew] = asked.try_emplace(Lower(line.section) + '\n' + Lower(line.key));
+        if (isNew) {
+            query->second = document.Find(line.section, line.key);
+            if (query->second.has_value() != (document.LineOf(line.section, line.key) != 0)) {
+                std::abort();
+            }
         }
+        const std::optional<std::string>& value = query->second;
         if (line.kind != IniLine::Kind::kKey || !line.inSection || !firstOfItsName) {
             continue;
         }
