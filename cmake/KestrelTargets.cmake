@@ -54,7 +54,7 @@ endfunction()
 
 # A GoogleTest program registered with CTest.
 function(kestrel_test target)
-    add_executable(${target} ${ARGN})
+    add_executable(${target} ${ARGN} ${PROJECT_SOURCE_DIR}/tests/support/registry_store_for_tests.cpp)
     kestrel_executable(${target})
     # kestrel_platform: the test support (tests/support) sets the environment through it.
     target_link_libraries(${target} PRIVATE GTest::gtest GTest::gmock GTest::gtest_main

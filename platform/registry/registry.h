@@ -4,8 +4,9 @@
 // calls follow the Windows registry functions named beside each one, with their status codes;
 // nothing here throws.
 //
-// Backends: win32.cpp calls the real API. linux.cpp keeps a registry hive in memory, persisted
-// to the file "registry.hive" in the module directory (format and rules in docs/registry-hive.md).
+// Stores (hive_control.h chooses): system_store_win32.cpp calls the Windows registry.
+// hive_store.cpp keeps a registry hive in memory, persisted to the file "registry.hive" in the
+// module directory (format and rules in docs/registry-hive.md); it is the only store on Linux.
 // The hive checks every access against the key's access list for the calling token
 // (hive_control.h), so a key whose list refuses an operation refuses it here as on Windows.
 // All calls may be made from any thread.

@@ -2,6 +2,7 @@
 
 #include "platform/devices/devices.h"
 #include "platform/drives/drives.h"
+#include "platform/registry/hive_control.h"
 #include "sim/backends/devices_backend.h"
 #include "sim/backends/drives_backend.h"
 #include "sim/backends/usbstor_entries.h"
@@ -57,6 +58,11 @@ std::shared_ptr<platform::drives::Backend> DrivesFromEnvironment() {
 } // namespace
 
 void InstallFromEnvironment() {
+    if (SimulationRequested()) {
+        // The simulated devices' registry entries, and whatever the station then does to the
+        // registry, stay in the hive: a simulated station never changes the machine's registry.
+        platform::registry::UseRegistryStore(platform::registry::RegistryStore::kHive);
+    }
     platform::devices::SetDefaultBackendFactory(&DevicesFromEnvironment);
     platform::drives::SetDefaultBackendFactory(&DrivesFromEnvironment);
 }

@@ -9,6 +9,8 @@
 #include <dlfcn.h>
 #endif
 
+#include <string>
+
 namespace kestrel::test {
 
 class LoadedLibrary {
@@ -40,6 +42,15 @@ public:
     LoadedLibrary& operator=(const LoadedLibrary&) = delete;
     bool Loaded() const {
         return handle_ != nullptr;
+    }
+    // Why the last load or look-up failed, in the host's words.
+    static std::string LastError() {
+#if defined(_WIN32)
+        return "error " + std::to_string(::GetLastError());
+#else
+        const char* text = dlerror();
+        return text != nullptr ? text : "";
+#endif
     }
 
 private:

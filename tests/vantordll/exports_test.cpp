@@ -20,7 +20,7 @@ class VantorDllExports : public kestrel::test::RegistryTest {};
 
 TEST_F(VantorDllExports, AnswerByTheirPlainNames) {
     LoadedLibrary lib(VANTORDLL_PATH);
-    ASSERT_TRUE(lib.Loaded()) << dlerror();
+    ASSERT_TRUE(lib.Loaded()) << LoadedLibrary::LastError();
     for (const char* name :
          {"GetOSVersion", "ISDirInRegDir", "DeleteRegValue", "WriteReg", "ReadReg",
           "CopyRegDirAtoRegDirB", "DelRegDir", "GetRegDir",

@@ -1,120 +1,23 @@
-// Registry backend over the hive file (hive_control.h). One lock serialises every call of the
-// process; each call first makes sure the loaded hive is the one in the file, and each change
-// is written out before the call returns.
+// Registry store over the hive file (hive_control.h), the same on every platform. One lock
+// serialises every call of the process; each call first makes sure the loaded hive is the one in
+// the file, and each change is written out before the call returns.
 #include "platform/module_dir/module_dir.h"
 #include "platform/registry/hive_control.h"
 #include "platform/registry/hive_file.h"
-#include "platform/registry/registry.h"
+#include "platform/registry/hive_file_io.h"
+#include "platform/registry/registry_stores.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace kestrel::platform::registry {
 namespace {
 
 constexpr std::size_t kMaxAceCount = 1024;
-
-struct FileStamp {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    std::int64_t mtimeNs = 0;
-
-    bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp StampOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return {};
-    }
-    return {true, st.st_dev, st.st_ino, st.st_size,
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
-}
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    // Closes now; false when closing reported an error (data possibly not written).
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-std::optional<std::string> ReadFile(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
-        if (n == 0) {
-            return bytes;
-        }
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return std::nullopt;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Writes the bytes to a temporary file beside path, flushes it to disk and renames it over
-// path.
-bool ReplaceFile(const std::string& path, std::string_view bytes) {
-    const std::string temp = path + ".tmp" + std::to_string(::getpid());
-    FileDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.Get() < 0) {
-        return false;
-    }
-    if (!WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0 || !fd.Close() ||
-        std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
-}
 
 struct OpenHandle {
     std::weak_ptr<HiveKey> key;
@@ -131,7 +34,7 @@ struct HiveStore {
     std::mutex lock;
     bool loaded = false;
     std::string path;
-    FileStamp stamp;
+    HiveFileStamp stamp;
     std::optional<Hive> hive; // empty when the file is corrupt
     std::unordered_map<std::uintptr_t, OpenHandle> handles;
     std::uintptr_t nextHandle = 0x1000;
@@ -152,12 +55,12 @@ using detail::HiveStore;
 // Makes the loaded hive the one in the file.
 LONG Refresh(HiveStore& s) {
     const std::string path = HiveFilePath();
-    const FileStamp stamp = StampOf(path);
+    const HiveFileStamp stamp = StampHiveFile(path);
     if (!s.loaded || path != s.path || stamp != s.stamp) {
         if (!stamp.exists) {
             s.hive = Hive::Fresh();
         } else {
-            const auto bytes = ReadFile(path);
+            const auto bytes = ReadHiveFile(path);
             if (!bytes) {
                 s.loaded = false;
                 return kErrorRegistryIoFailed;
@@ -173,8 +76,8 @@ LONG Refresh(HiveStore& s) {
 
 // Writes the changed hive out; on failure runs undo so memory matches the file again.
 LONG Commit(HiveStore& s, const std::function<void()>& undo) {
-    if (ReplaceFile(s.path, SerializeHive(*s.hive))) {
-        s.stamp = StampOf(s.path);
+    if (ReplaceHiveFile(s.path, SerializeHive(*s.hive))) {
+        s.stamp = StampHiveFile(s.path);
         return kErrorSuccess;
     }
     undo();
@@ -305,8 +208,10 @@ void DropLoadedHive() {
     s.hive.reset();
 }
 
+namespace hive_store {
+
 LONG OpenKey(HKEY key, const char* subKey, HKEY* result) {
-    return OpenKeyEx(key, subKey, kMaximumAllowed, result);
+    return hive_store::OpenKeyEx(key, subKey, kMaximumAllowed, result);
 }
 
 LONG OpenKeyEx(HKEY key, const char* subKey, REGSAM access, HKEY* result) {
@@ -625,4 +530,5 @@ LONG GetKeySecurity(HKEY key, SecurityDescriptor* descriptor) {
     });
 }
 
+} // namespace hive_store
 } // namespace kestrel::platform::registry

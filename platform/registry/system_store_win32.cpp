@@ -1,7 +1,8 @@
-// Registry backend over the Windows registry and security functions. Our handles carry the
+// Registry store over the Windows registry and security functions. Our handles carry the
 // native handle values (the predefined roots have the same numbers), so they pass through.
 // registry.h comes before <windows.h>: its names are our own, the Windows ones are macros.
 #include "platform/registry/registry.h"
+#include "platform/registry/registry_stores.h"
 
 #include <windows.h>
 
@@ -62,6 +63,8 @@ LONG OpenResult(LONG status, ::HKEY native, HKEY* result) {
 }
 
 } // namespace
+
+namespace system_store {
 
 LONG OpenKey(HKEY key, const char* subKey, HKEY* result) {
     if (result == nullptr) {
@@ -256,4 +259,5 @@ LONG GetKeySecurity(HKEY key, SecurityDescriptor* descriptor) {
     return ERROR_SUCCESS;
 }
 
+} // namespace system_store
 } // namespace kestrel::platform::registry
