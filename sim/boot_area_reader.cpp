@@ -172,7 +172,8 @@ std::optional<BootAreaView> ReadBootArea(PageSource& source, const BootAreaGeome
         if (dataPages > std::uint64_t{entriesPerPage} * list.size()) {
             return Fail(error, "index list of kind " + std::to_string(kind) + " is cut short");
         }
-        sub.data.reserve(sub.length);
+        // The buffer grows with the pages read, not with the length the head claims: a damaged
+        // head may claim up to 2 GiB on 16 KiB pages, and its data pages fail long before.
         for (std::uint64_t n = 0; n < dataPages; ++n) {
             const auto& index = list[n / entriesPerPage].bytes;
             const std::uint32_t dataPage = U32At(index, 16 + 4 * (n % entriesPerPage));

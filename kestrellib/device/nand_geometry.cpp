@@ -69,9 +69,8 @@ bool IsSerialOrSdBoot(const NandInfo& info) {
     return std::memcmp(info.id, "SDBT", 4) == 0 || std::memcmp(info.id, "SPI", 3) == 0;
 }
 
-} // namespace
-
-std::optional<NandGeometry> DeriveNandGeometry(const NandInfo& info, std::string* error) {
+// The geometry by the identification bytes' class and formula, before it is checked.
+std::optional<NandGeometry> Formula(const NandInfo& info, std::string* error) {
     if (IsSerialOrSdBoot(info)) {
         return NandGeometry{info.pageSize, info.pagesPerBlock, info.blockCount, 0};
     }
@@ -135,6 +134,29 @@ std::optional<NandGeometry> DeriveNandGeometry(const NandInfo& info, std::string
     default:
         return std::nullopt;
     }
+}
+
+} // namespace
+
+std::optional<NandGeometry> DeriveNandGeometry(const NandInfo& info, std::string* error) {
+    const std::optional<NandGeometry> geometry = Formula(info, error);
+    // profile.ini, the record the host completes and the record written back to the device
+    // hold these in 16 bits: a chip of more (an 8 GiB chip of 64 or 128 KiB blocks, which is
+    // what an unknown id byte 1 decodes to) would be laid out from one count and described to
+    // the device with another, 0 blocks for 65536.
+    if (geometry && (geometry->pageSize > 0xFFFF || geometry->pagesPerBlock > 0xFFFF ||
+                     geometry->blockCount > 0xFFFF)) {
+        if (error != nullptr) {
+            char text[128];
+            std::snprintf(text, sizeof text,
+                          "%u-byte pages, %u pages per block and %u blocks are more than the "
+                          "device's record can hold",
+                          geometry->pageSize, geometry->pagesPerBlock, geometry->blockCount);
+            *error = text;
+        }
+        return std::nullopt;
+    }
+    return geometry;
 }
 
 int DecodeNandGeometry(const NandInfo& info, int devIndex) {

@@ -19,7 +19,8 @@ struct NandGeometry {
 
 // Derives the geometry from the record (without the isp.ini eccmode override). nullopt with a
 // reason in *error when the chip cannot be decoded: a class-3 chip whose id byte 3 defines no
-// block size, or a formula that would give a zero page size.
+// block size, or a geometry the device's 16-bit record fields cannot hold (more than 65535
+// blocks).
 std::optional<NandGeometry> DeriveNandGeometry(const NandInfo& info, std::string* error);
 
 // Decodes the geometry, applies isp.ini [General] eccmode and writes profile.ini [General]

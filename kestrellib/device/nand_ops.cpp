@@ -180,8 +180,7 @@ int ReadSysInfoRecord(IspJob& job) {
         if (ReadVendorSector(buffer.data(), job.hDevice, kReadSysInfo, 0, buffer.size()) == 0) {
             continue;
         }
-        std::memcpy(&record, buffer.data(), sizeof record);
-        if (HasSysInfoTags(record)) {
+        if (DecodeSysInfoReply(buffer, record)) {
             return record.sysInfoBlock;
         }
     }
@@ -374,12 +373,7 @@ void AdjustNandParameters(IspJob& job) {
     if (ReadDeviceWord(handle, kNandParamFlagWord) == kNandParamMagic) {
         std::array<std::uint8_t, kSysInfoTransferSize> buffer{};
         if (ReadVendorSector(buffer.data(), handle, kReadSysInfo, 0, buffer.size()) != 0) {
-            NandParamRecord params;
-            std::memcpy(&params, buffer.data() + offsetof(SysInfoRecord, params), sizeof params);
-            if (params.magic == kNandParamMagic &&
-                params.timing + params.regC9 + params.extra == params.checksum) {
-                earlier = params;
-            }
+            earlier = StoredNandParams(buffer);
         }
     }
     WriteDeviceWord(handle, kNandParamFlagWord, kNandParamMagic);

@@ -17,6 +17,27 @@ bool HasSysInfoTags(const SysInfoRecord& record) {
            std::memcmp(record.endTag, "EYAL", 4) == 0;
 }
 
+bool DecodeSysInfoReply(std::span<const std::uint8_t> reply, SysInfoRecord& record) {
+    if (reply.size() < sizeof record) {
+        return false;
+    }
+    std::memcpy(&record, reply.data(), sizeof record);
+    return HasSysInfoTags(record);
+}
+
+std::optional<NandParamRecord> StoredNandParams(std::span<const std::uint8_t> reply) {
+    NandParamRecord params;
+    if (reply.size() < offsetof(SysInfoRecord, params) + sizeof params) {
+        return std::nullopt;
+    }
+    std::memcpy(&params, reply.data() + offsetof(SysInfoRecord, params), sizeof params);
+    if (params.magic != kNandParamMagic ||
+        params.timing + params.regC9 + params.extra != params.checksum) {
+        return std::nullopt;
+    }
+    return params;
+}
+
 SysInfoRecord& SysInfoOf(int devIndex) {
     static std::array<SysInfoRecord, 64> table{};
     // Indices outside the device set share one scratch record rather than reaching past the table.

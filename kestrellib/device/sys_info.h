@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 
 namespace kestrel::device {
 
@@ -59,6 +61,15 @@ inline constexpr std::size_t kSysInfoTransferSize = 1024; // sub-commands 0x30 a
 
 void SetNandInfoMarker(NandInfoMarker& marker);
 bool HasSysInfoTags(const SysInfoRecord& record);
+
+// Takes the record from the device's reply to the system-information read (sub-command 0x31):
+// its first 224 bytes. Whether the record carries both tags; a reply shorter than the record
+// leaves the record as it was and gives false.
+bool DecodeSysInfoReply(std::span<const std::uint8_t> reply, SysInfoRecord& record);
+
+// The parameter record an earlier adjustment left at the end of the system-information reply,
+// when its magic and checksum hold; nullopt otherwise (or when the reply is shorter).
+std::optional<NandParamRecord> StoredNandParams(std::span<const std::uint8_t> reply);
 
 // The process-wide table of one record per device index (64).
 SysInfoRecord& SysInfoOf(int devIndex);

@@ -332,6 +332,13 @@ int WriteBootImage(IspJob& job, BootConfig& config) {
         return -1;
     }
     info.idLength = RecountIdLength(info);
+    // A record without a usable page size is reported as such, before its identification bytes
+    // (all zero in such a record, which decode to no chip the station can describe) are.
+    if (info.pageSize == 0 || info.pagesPerBlock == 0 || !SupportedPageSize(info.pageSize)) {
+        platform::ShowMessageBox(kTextNoNandInfo);
+        ShowDeviceMessage(job, kTextNoNandInfoDevice);
+        return -1;
+    }
     // The identification decodes into profile.ini; before anything is erased it must agree with
     // what the device's own record states (level 0 records carry no identification bytes).
     if (job.loaderLevel >= 1 && !device::NandGeometryAgrees(info, job.devIndex)) {
@@ -341,11 +348,6 @@ int WriteBootImage(IspJob& job, BootConfig& config) {
     NandLayout layout{};
     layout.bootDeviceId = static_cast<std::uint8_t>(device::QueryBootDeviceId(job) & 0xFF);
     device::ComputeNandLayout(layout, info);
-    if (info.pageSize == 0 || info.pagesPerBlock == 0 || !SupportedPageSize(info.pageSize)) {
-        platform::ShowMessageBox(kTextNoNandInfo);
-        ShowDeviceMessage(job, kTextNoNandInfoDevice);
-        return -1;
-    }
 
     const std::uint32_t blockBytes = std::uint32_t{info.pageSize} * info.pagesPerBlock;
     std::vector<std::uint8_t> eraseMap(std::max<std::uint32_t>(1, kEraseMapSpan / blockBytes), 0);

@@ -1,67 +1,17 @@
 // What decompressing costs in memory: the buffers follow the blocks a file holds, not the block
-// size its header claims. The scalar forms of operator new are replaced in this test program
-// (the library's allocations resolve to them), so that every allocation of 1 MiB or more fails
-// while a guard lives, as it would where memory is short.
+// size its header claims (support/large_allocations.h).
 #include "outside/kzip/kzip.h"
+#include "support/large_allocations.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <random>
 #include <string>
 
 namespace {
 
-constexpr std::size_t kLarge = 1u << 20;
-std::atomic<bool> refuseLarge{false};
-
-void* Allocate(std::size_t n) {
-    if (n >= kLarge && refuseLarge.load()) {
-        return nullptr;
-    }
-    return std::malloc(n == 0 ? 1 : n);
-}
-
-class RefuseLargeAllocations {
-public:
-    RefuseLargeAllocations() { refuseLarge = true; }
-    ~RefuseLargeAllocations() { refuseLarge = false; }
-    RefuseLargeAllocations(const RefuseLargeAllocations&) = delete;
-    RefuseLargeAllocations& operator=(const RefuseLargeAllocations&) = delete;
-};
-
-} // namespace
-
-// Allocate takes its memory from malloc, so the replaced deletes give it back with free. GCC
-// sees a pointer of operator new reach free once these inline into one another.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t n) {
-    if (void* p = Allocate(n)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    return Allocate(n);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-
-namespace {
-
+using kestrel::test::RefuseLargeAllocations;
 using kestrel::test::TempHome;
 
 constexpr int kLargestBlock = 16 << 20;

@@ -111,6 +111,55 @@ TEST(Geometry, SdAndSerialBootTakeTheRecordUnchangedWithEccZero) {
     }
 }
 
+// An unknown id byte 1 decodes to an 8 GiB chip; of 64 or 128 KiB blocks that is 131072 or
+// 65536 blocks, which the device's 16-bit block count cannot hold (0 once written back).
+struct TooManyBlocksCase {
+    const char* name;
+    int idByte3;
+    std::uint32_t blocks; // what the formula gives
+    bool decodes;
+};
+
+class GeometryBeyondTheRecord : public ::testing::TestWithParam<TooManyBlocksCase> {};
+
+TEST_P(GeometryBeyondTheRecord, MoreBlocksThanTheRecordHoldsAreRefusedWithTheCounts) {
+    const TooManyBlocksCase& c = GetParam();
+    test::TempHome home;
+    home.WriteFile("profile.ini", "[General]\nEnable=1\n");
+    std::vector<std::string> boxes;
+    auto previous = platform::SetMessageBoxHandler(
+        [&](const std::string& text, const std::string&) { boxes.push_back(text); });
+    const NandInfo info = InfoWithId({0xC2, 0x01, 0x00, c.idByte3}, 4);
+    ASSERT_EQ(ClassifyNandId(info), 0);
+    std::string error;
+    const auto g = DeriveNandGeometry(info, &error);
+    const int decoded = DecodeNandGeometry(info, 4);
+    const bool agrees = NandGeometryAgrees(info, 4);
+    platform::SetMessageBoxHandler(previous);
+    if (c.decodes) {
+        ASSERT_TRUE(g) << error;
+        EXPECT_EQ(g->blockCount, c.blocks);
+        EXPECT_EQ(decoded, 0);
+        EXPECT_TRUE(agrees);
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(config::Read(config::profile::kTotalBlkNo), static_cast<int>(c.blocks));
+        return;
+    }
+    EXPECT_FALSE(g);
+    EXPECT_NE(error.find(std::to_string(c.blocks) + " blocks"), std::string::npos) << error;
+    EXPECT_EQ(decoded, -1);
+    EXPECT_FALSE(agrees);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].rfind("Device:4 ==> Unsupported NAND flash: ", 0), 0u) << boxes[0];
+    EXPECT_EQ(home.ReadFile("profile.ini"), "[General]\nEnable=1\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(UnknownChipOf8GiB, GeometryBeyondTheRecord,
+                         ::testing::Values(TooManyBlocksCase{"Blocks64KiB", 0x00, 131072, false},
+                                           TooManyBlocksCase{"Blocks128KiB", 0x10, 65536, false},
+                                           TooManyBlocksCase{"Blocks256KiB", 0x20, 32768, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Geometry, Class3WithoutBlockSizeFailsWithAMessageAndKeepsTheProfile) {
     test::TempHome home;
     home.WriteFile("profile.ini", "[General]\nEnable=1\nPageSize=4096\n");
