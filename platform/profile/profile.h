@@ -17,7 +17,9 @@
 //   written to a temporary file beside the target and renamed over it, so a reader sees either
 //   the old or the new file, never a torn one. Writes to one file from several threads of this
 //   process are serialised.
-// Every call reads the file anew; nothing is cached.
+// Every call reads the file anew; nothing is cached. Windows builds use this same engine (not
+// the system's private-profile functions), so the station's files behave alike on every host;
+// only the reading and replacing of the file is the host's (profile_file.h).
 
 #include "platform/export.h"
 #include <string>

@@ -1,13 +1,14 @@
-// Profile backend over our own INI document: files are read whole at every call and written
-// through a temporary file renamed over the file a path names (after following its links).
-#include "platform/profile/ini_document.h"
+// Profile files on Linux: read whole without ever blocking (a FIFO is not waited on), and
+// replaced through a temporary file renamed over the file a path names (after following its
+// links), keeping its mode and, where allowed, its owner.
 #include "platform/profile/profile.h"
+#include "platform/profile/profile_file.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,12 +73,6 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
-// Serialises the read-modify-write of profile files within this process.
-std::mutex& WriteLock() {
-    static std::mutex lock;
-    return lock;
-}
-
 std::string DirectoryOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -116,12 +111,12 @@ std::string TempPathBeside(const std::string& target) {
            std::to_string(counter.fetch_add(1));
 }
 
-template <typename Edit>
-bool EditFile(const std::string& path, std::string* error, Edit edit) {
+} // namespace
+
+bool ReplaceProfileBytes(const std::string& path, std::string* error,
+                         const std::function<std::string(const std::string&)>& change) {
     std::string ignored;
     std::string& why = error != nullptr ? *error : ignored;
-    std::lock_guard guard(WriteLock());
-
     std::string target;
     if (!FollowLinks(path, &target)) {
         why = path + ": too many symbolic links, or one cannot be read";
@@ -151,9 +146,7 @@ bool EditFile(const std::string& path, std::string* error, Edit edit) {
         }
     }
 
-    IniDocument doc = IniDocument::Parse(bytes);
-    edit(doc);
-    const std::string content = doc.Serialize();
+    const std::string content = change(bytes);
     if (exists && content == bytes) {
         return true;
     }
@@ -192,14 +185,6 @@ bool EditFile(const std::string& path, std::string* error, Edit edit) {
     return ok;
 }
 
-IniDocument ReadDocument(const std::string& path) {
-    std::string bytes;
-    ReadProfileFile(path, &bytes);
-    return IniDocument::Parse(bytes);
-}
-
-} // namespace
-
 ProfileFileKind ReadProfileFile(const std::string& path, std::string* bytes, std::string* why) {
     bytes->clear();
     // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
@@ -236,39 +221,6 @@ ProfileFileKind ReadProfileFile(const std::string& path, std::string* bytes, std
         return ProfileFileKind::kUnreadable;
     }
     return ProfileFileKind::kRegular;
-}
-
-int GetProfileInt(std::string_view section, std::string_view key, int defaultValue,
-                  const std::string& path) {
-    const auto value = ReadDocument(path).Find(section, key);
-    if (!value) {
-        return defaultValue;
-    }
-    return ParseProfileInt(value->substr(0, kProfileStringMax)).value_or(defaultValue);
-}
-
-std::string GetProfileString(std::string_view section, std::string_view key,
-                             std::string_view defaultValue, const std::string& path) {
-    auto value = ReadDocument(path).Find(section, key);
-    std::string result = value ? std::move(*value) : std::string(defaultValue);
-    // Text ends at the first NUL, as it does in the caller's C buffer.
-    if (const auto nul = result.find('\0'); nul != std::string::npos) {
-        result.resize(nul);
-    }
-    if (result.size() > kProfileStringMax) {
-        result.resize(kProfileStringMax);
-    }
-    return result;
-}
-
-bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::string& path, std::string* error) {
-    return EditFile(path, error, [&](IniDocument& doc) { doc.Set(section, key, value); });
-}
-
-bool DeleteProfileKey(std::string_view section, std::string_view key, const std::string& path,
-                      std::string* error) {
-    return EditFile(path, error, [&](IniDocument& doc) { doc.Remove(section, key); });
 }
 
 } // namespace kestrel::platform
