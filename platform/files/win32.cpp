@@ -105,6 +105,11 @@ DirectoryReader::~DirectoryReader() {
 int DirectoryReader::Open(const std::string& path) {
     CloseFind(std::exchange(handle_, nullptr));
     path_ = path;
+    if (path.empty()) {
+        // As opendir(""): no folder. A pattern of "\\*" alone would list the root of the
+        // current drive.
+        return ERROR_PATH_NOT_FOUND;
+    }
     const bool endsInSeparator = !path.empty() && (path.back() == '\\' || path.back() == '/');
     const std::string pattern = path + (endsInSeparator ? "*" : "\\*");
     auto* state = new FindState;
