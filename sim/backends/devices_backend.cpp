@@ -1,5 +1,7 @@
 #include "sim/backends/devices_backend.h"
 
+#include "platform/modules/keep_loaded.h"
+
 #include "sim/farm.h"
 
 #include <mutex>
@@ -84,6 +86,8 @@ private:
 } // namespace
 
 std::shared_ptr<Backend> MakeDevicesBackend() {
+    // The layer keeps the backend for the rest of the process, so this library stays too.
+    platform::KeepModuleLoaded(reinterpret_cast<const void*>(&MakeDevicesBackend));
     return std::make_shared<SimBackend>();
 }
 

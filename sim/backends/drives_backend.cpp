@@ -5,6 +5,7 @@
 #include "sim/backends/drives_backend.h"
 
 #include "platform/module_dir/module_dir.h"
+#include "platform/modules/keep_loaded.h"
 #include "sim/farm.h"
 
 #include <filesystem>
@@ -53,6 +54,8 @@ public:
 } // namespace
 
 std::shared_ptr<Backend> MakeDrivesBackend() {
+    // The layer keeps the backend for the rest of the process, so this library stays too.
+    platform::KeepModuleLoaded(reinterpret_cast<const void*>(&MakeDrivesBackend));
     return std::make_shared<SimBackend>();
 }
 
