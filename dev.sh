@@ -96,7 +96,17 @@ fuzz() {
 run_windows_tests() {
     export WINEPREFIX="$PWD/build/windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     local server=/usr/lib/wine/wineserver
+    # A new prefix is made once, before the test programs start in parallel (two programs
+    # making one prefix at the same time would race).
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        /usr/lib/wine/wine64 wineboot --init
+        "$server" -w
+    fi
     "$server" -p
+    # Wine's own services (services.exe, plugplay, rpcss ...) start with the first program and
+    # live as long as the server. Started here, with no ties to ctest: started by a test
+    # program, they would inherit its output pipe and ctest would wait for that test forever.
+    /usr/lib/wine/wine64 wineboot < /dev/null > /dev/null 2>&1
     local status=0
     ctest --preset windows -j "$(nproc)" || status=$?
     "$server" -k || true
