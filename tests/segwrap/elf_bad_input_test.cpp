@@ -159,7 +159,7 @@ TEST_P(DamagedElf, IsRefusedWithoutCrashOrPartialResult) {
     EXPECT_EQ(GetDownloadBlocks(path.c_str(), &set), 0);
     EXPECT_EQ(set.sizes, nullptr);
     EXPECT_EQ(ParseElfFile(path.c_str(), home.Path("dump.txt").c_str()), 1);
-    EXPECT_EQ(home.ReadFile("dump.txt"), "Can't open input file \"" + path + "\"\n");
+    EXPECT_EQ(home.ReadText("dump.txt"), "Can't open input file \"" + path + "\"\n");
     // The stored wrap reads only the file's structure; it must refuse the same files.
     for (unsigned flags : {0u, kVmxCompressFlag}) {
         EXPECT_EQ(WrapVMXImageFormat(path.c_str(), home.Path("img.rap").c_str(), flags), 0);

@@ -18,7 +18,7 @@ using ::testing::HasSubstr;
 std::string Dump(TempHome& home, const std::string& file) {
     home.WriteFile("in.elf", file);
     EXPECT_EQ(ParseElfFile(home.Path("in.elf").c_str(), home.Path("dump.txt").c_str()), 1);
-    return home.ReadFile("dump.txt");
+    return home.ReadText("dump.txt");
 }
 
 std::string ArmFirmware() {

@@ -35,7 +35,7 @@ TEST(SegwrapExports, AnswerByNameWithTheirCSignatures) {
     EXPECT_EQ(set.physAddrs[0], 0x20u);
     release(&set);
     EXPECT_EQ(dump(home.Path("fw.elf").c_str(), home.Path("d.txt").c_str()), 1);
-    EXPECT_EQ(home.ReadFile("d.txt").rfind("ELF Header\n", 0), 0u);
+    EXPECT_EQ(home.ReadText("d.txt").rfind("ELF Header\n", 0), 0u);
     EXPECT_EQ(wrap(home.Path("fw.elf").c_str(), home.Path("i.rap").c_str(), 0), 1);
     EXPECT_EQ(home.ReadFile("i.rap").size(), 52u + 28u);
     ImageHeader header{};

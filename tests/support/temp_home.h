@@ -48,6 +48,21 @@ public:
         std::ifstream in(dir_ / name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
+    // A text file the product wrote in text mode, with its line ends read as "\n": Windows text
+    // files end their lines with "\r\n", which is left as it is everywhere else.
+    std::string ReadText(const std::string& name) const {
+        std::string text = ReadFile(name);
+#if defined(_WIN32)
+        std::string::size_type to = 0;
+        for (std::string::size_type from = 0; from < text.size(); ++from) {
+            if (!(text[from] == '\r' && from + 1 < text.size() && text[from + 1] == '\n')) {
+                text[to++] = text[from];
+            }
+        }
+        text.resize(to);
+#endif
+        return text;
+    }
 
 private:
     std::filesystem::path dir_;
