@@ -4,6 +4,7 @@
 
 #include "kestrellib/romfs/romfs_builder.h"
 #include "platform/environment/environment.h"
+#include "platform/files/files.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,19 @@ inline std::string ReadStream(std::FILE* file) {
         text.append(buffer, n);
     }
     return text;
+}
+
+// The root of an input directory as the builder names it: the directory, the host's path
+// separator and ".".
+inline std::string RootPath(const std::string& input) {
+    return input + platform::kPathSeparator + '.';
+}
+
+// The host's text for why path cannot be examined, as the platform layer reports it (the text
+// and error numbers differ between hosts).
+inline std::string ExamineErrorText(const std::string& path) {
+    platform::EntryStatus status;
+    return platform::ErrorText(platform::ExamineFollowingLinks(path, &status));
 }
 
 struct BuildOutput {
