@@ -1,6 +1,7 @@
 #include "kestrellib/program/config_exports.h"
 #include "kestrellib/program/config_files.h"
 #include "platform/environment/environment.h"
+#include "platform/files/files.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
@@ -32,15 +33,16 @@ TEST(ConfigFiles, WithoutIspIniTheDefaultsApplyAndTheFileIsReportedMissing) {
 
 TEST(ConfigFiles, PathsFromIniFilesAreTakenFromTheHome) {
     TempHome home;
-    const std::string dir = home.Dir().string();
-    EXPECT_EQ(HomePath("boot/boot.pkg"), dir + "/boot/boot.pkg");
+    // The home directory is joined with the host's separator; the path from the file is kept.
+    const std::string dir = home.Dir().string() + kestrel::platform::kPathSeparator;
+    EXPECT_EQ(HomePath("boot/boot.pkg"), dir + "boot/boot.pkg");
     EXPECT_EQ(HomePath("/abs/image.img"), "/abs/image.img");
     EXPECT_EQ(HomePath(""), "");
     // A relative home is a full path too, so every message names the file in full.
     const auto cwd = std::filesystem::current_path();
     std::filesystem::current_path(home.Dir());
     kestrel::platform::SetEnvironmentValue("KESTREL_HOME", "sub");
-    EXPECT_EQ(HomePath("x.img"), dir + "/sub/x.img");
+    EXPECT_EQ(HomePath("x.img"), dir + "sub" + kestrel::platform::kPathSeparator + "x.img");
     std::filesystem::current_path(cwd);
 }
 
