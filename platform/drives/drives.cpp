@@ -75,7 +75,12 @@ bool DiskFreeSpace(std::string_view root, FreeSpace* space) {
     if (!drive || drive->directory.empty()) {
         return false;
     }
+    // The directory itself first: on Windows the space query asks the directory's parent (the
+    // run-time library strips the last name), which answers for a drive folder that is gone.
     std::error_code error;
+    if (!std::filesystem::is_directory(drive->directory, error)) {
+        return false;
+    }
     const std::filesystem::space_info info = std::filesystem::space(drive->directory, error);
     if (error) {
         return false;
