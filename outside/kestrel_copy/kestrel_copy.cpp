@@ -57,6 +57,20 @@ std::uint32_t CountRegularFiles(const fs::path& dir, int depth) {
     return count;
 }
 
+// Copies one file over any file or link of the target's name, which is removed first rather
+// than left to copy_file's overwrite_existing: the Windows run-time library (GCC 12's, whose file
+// status has no inode numbers) takes every existing file on the source's volume for the source
+// itself and refuses to overwrite it. A link in the target's place is replaced, never written
+// through.
+bool CopyFileReplacing(const fs::path& from, const fs::path& to, std::error_code& error) {
+    std::error_code unknown; // set for a missing file too; then the copy tells what fails
+    const fs::file_status existing = fs::symlink_status(to, unknown);
+    if (fs::exists(existing) && !fs::is_directory(existing) && !fs::remove(to, error)) {
+        return false;
+    }
+    return fs::copy_file(from, to, error);
+}
+
 class TreeCopy {
 public:
     TreeCopy(void* window, unsigned drive) : window_(window), drive_(drive) {}
@@ -73,8 +87,7 @@ public:
             if (entryError) {
                 ok = false;
             } else if (fs::is_regular_file(status)) {
-                if (fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing,
-                                  entryError)) {
+                if (CopyFileReplacing(it->path(), target, entryError)) {
                     PostProgress(window_, kStatusProgressAdvance, drive_, 1);
                 } else {
                     ok = false;
