@@ -1,6 +1,7 @@
 // Profile files on Linux: read whole without ever blocking (a FIFO is not waited on), and
 // replaced through a temporary file renamed over the file a path names (after following its
 // links), keeping its mode and, where allowed, its owner.
+#include "platform/files/owned_fd.h"
 #include "platform/profile/profile.h"
 #include "platform/profile/profile_file.h"
 
@@ -18,28 +19,6 @@ namespace {
 std::string ErrorSentence(const std::string& path, const char* what, int error) {
     return path + ": " + what + " (" + std::strerror(error) + ")";
 }
-
-// Closes a descriptor when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 
 bool ReadAll(int fd, std::string* bytes) {
     char buffer[16384];
@@ -124,14 +103,14 @@ bool ReplaceProfileBytes(const std::string& path, std::string* error,
     }
     std::string bytes;
     struct stat st {};
-    const Fd in(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    const bool exists = in.get() >= 0;
+    const OwnedFd in(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const bool exists = in.Get() >= 0;
     if (!exists && errno != ENOENT) {
         why = ErrorSentence(target, "cannot be read, so it was not changed", errno);
         return false;
     }
     if (exists) {
-        if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (::fstat(in.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
             why = target + ": not a regular file, so it was not changed";
             return false;
         }
@@ -140,7 +119,7 @@ bool ReplaceProfileBytes(const std::string& path, std::string* error,
             why = target + ": the file is read-only, so the setting was not saved";
             return false;
         }
-        if (!ReadAll(in.get(), &bytes)) {
+        if (!ReadAll(in.Get(), &bytes)) {
             why = ErrorSentence(target, "cannot be read, so it was not changed", errno);
             return false;
         }
@@ -152,25 +131,25 @@ bool ReplaceProfileBytes(const std::string& path, std::string* error,
     }
 
     const std::string temp = TempPathBeside(target);
-    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (out.get() < 0) {
+    OwnedFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (out.Get() < 0) {
         why =
             ErrorSentence(target, "cannot be written: its folder does not take a new file", errno);
         return false;
     }
-    bool ok = WriteAll(out.get(), content);
+    bool ok = WriteAll(out.Get(), content);
     int failure = errno;
     if (ok && exists) {
         // The replacement keeps the file's mode and, where allowed, its owner.
-        (void)::fchown(out.get(), st.st_uid, st.st_gid);
-        ok = ::fchmod(out.get(), st.st_mode & 07777) == 0;
+        (void)::fchown(out.Get(), st.st_uid, st.st_gid);
+        ok = ::fchmod(out.Get(), st.st_mode & 07777) == 0;
         failure = errno;
     }
     if (ok) {
-        ok = ::fsync(out.get()) == 0;
+        ok = ::fsync(out.Get()) == 0;
         failure = errno;
     }
-    if (::close(out.release()) != 0 && ok) {
+    if (!out.Close() && ok) {
         ok = false;
         failure = errno;
     }
@@ -188,8 +167,8 @@ bool ReplaceProfileBytes(const std::string& path, std::string* error,
 ProfileFileKind ReadProfileFile(const std::string& path, std::string* bytes, std::string* why) {
     bytes->clear();
     // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
-    const Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
+    const OwnedFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR) {
             if (why != nullptr) {
@@ -203,7 +182,7 @@ ProfileFileKind ReadProfileFile(const std::string& path, std::string* bytes, std
         return ProfileFileKind::kUnreadable;
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         if (why != nullptr) {
             const char* what = S_ISDIR(st.st_mode)    ? "a directory"
                                : S_ISFIFO(st.st_mode) ? "a named pipe"
@@ -212,7 +191,7 @@ ProfileFileKind ReadProfileFile(const std::string& path, std::string* bytes, std
         }
         return ProfileFileKind::kNotAFile;
     }
-    if (!ReadAll(fd.get(), bytes)) {
+    if (!ReadAll(fd.Get(), bytes)) {
         const int error = errno;
         bytes->clear();
         if (why != nullptr) {

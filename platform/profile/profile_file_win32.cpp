@@ -3,6 +3,7 @@
 // one rename (MoveFileEx), so that a reader opens either the old or the new file, never none or
 // a torn one. The replacement takes the folder's inherited access list. A file marked read-only
 // is not written.
+#include "platform/files/owned_handle_win32.h"
 #include "platform/profile/profile.h"
 #include "platform/profile/profile_file.h"
 
@@ -26,25 +27,6 @@ std::string ErrorSentence(const std::string& path, const char* what, DWORD error
     const std::string text = n > 0 ? std::string(buffer, n) : "error " + std::to_string(error);
     return path + ": " + what + " (" + text + ")";
 }
-
-// A handle closed when it goes out of scope.
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle() { Close(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-    bool Close() {
-        const HANDLE handle = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        return handle == INVALID_HANDLE_VALUE || CloseHandle(handle) != 0;
-    }
-
-private:
-    HANDLE handle_;
-};
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -171,8 +153,8 @@ bool ReplaceProfileBytes(const std::string& path, std::string* error,
             why = path + ": not a regular file, so it was not changed";
             return false;
         }
-        Handle in(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+        OwnedHandle in(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!in.IsOpen()) {
             why = ErrorSentence(path, "cannot be read, so it was not changed", GetLastError());
             return false;
@@ -199,8 +181,8 @@ bool ReplaceProfileBytes(const std::string& path, std::string* error,
         return true;
     }
     const std::string temp = TempPathBeside(target);
-    Handle out(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle out(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out.IsOpen()) {
         why = ErrorSentence(target, "cannot be written: its folder does not take a new file",
                             GetLastError());
@@ -248,8 +230,8 @@ ProfileFileKind ReadProfileFile(const std::string& path, std::string* bytes, std
         return ProfileFileKind::kNotAFile;
     }
     const ReaderTurn turn;
-    Handle file(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle file(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsOpen()) {
         if (why != nullptr) {
             *why = ErrorSentence(path, "cannot be opened", GetLastError());

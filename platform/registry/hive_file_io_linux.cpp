@@ -2,6 +2,8 @@
 // plain reads, and a temporary file flushed with fsync and renamed over the hive.
 #include "platform/registry/hive_file_io.h"
 
+#include "platform/files/owned_fd.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -10,28 +12,6 @@
 
 namespace kestrel::platform::registry {
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    // Closes now; false when closing reported an error (data possibly not written).
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -60,7 +40,7 @@ HiveFileStamp StampHiveFile(const std::string& path) {
 }
 
 std::optional<std::string> ReadHiveFile(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
         return std::nullopt;
     }
@@ -83,7 +63,7 @@ std::optional<std::string> ReadHiveFile(const std::string& path) {
 
 bool ReplaceHiveFile(const std::string& path, std::string_view bytes) {
     const std::string temp = path + ".tmp" + std::to_string(::getpid());
-    FileDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    OwnedFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (fd.Get() < 0) {
         return false;
     }

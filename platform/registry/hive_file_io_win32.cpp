@@ -3,6 +3,8 @@
 // the hive with MoveFileEx (replace, write through).
 #include "platform/registry/hive_file_io.h"
 
+#include "platform/files/owned_handle_win32.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -10,33 +12,13 @@
 namespace kestrel::platform::registry {
 namespace {
 
-// A file handle closed when it goes out of scope.
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle() { Close(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-    // Closes now; false when closing failed.
-    bool Close() {
-        const HANDLE handle = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        return handle == INVALID_HANDLE_VALUE || ::CloseHandle(handle) != 0;
-    }
-
-private:
-    HANDLE handle_;
-};
-
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 } // namespace
 
 HiveFileStamp StampHiveFile(const std::string& path) {
-    Handle file(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle file(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!file.IsOpen() || !::GetFileInformationByHandle(file.Get(), &info)) {
         return {};
@@ -51,8 +33,8 @@ HiveFileStamp StampHiveFile(const std::string& path) {
 }
 
 std::optional<std::string> ReadHiveFile(const std::string& path) {
-    Handle file(::CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle file(::CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsOpen()) {
         return std::nullopt;
     }
@@ -72,8 +54,8 @@ std::optional<std::string> ReadHiveFile(const std::string& path) {
 
 bool ReplaceHiveFile(const std::string& path, std::string_view bytes) {
     const std::string temp = path + ".tmp" + std::to_string(::GetCurrentProcessId());
-    Handle file(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle file(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsOpen()) {
         return false;
     }
